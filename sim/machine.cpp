@@ -1,0 +1,207 @@
+// The machine record's common services: the current machine, running a
+// process on it, case folding and path normalisation as the platform does
+// them, failure injection and the call log.
+#include "machine.h"
+
+#include <ctype.h>
+#include <setjmp.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+namespace sim {
+
+namespace {
+Machine *current = nullptr;
+jmp_buf processExit;
+int exitCode = 0;
+Leftovers leftovers;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Drops trailing dots and spaces from a component, as the Win32 layer does.
+std::string TrimComponent(const std::string &component) {
+  size_t end = component.size();
+  while (end > 0 && (component[end - 1] == '.' || component[end - 1] == ' ')) --end;
+  if (end == 0) return component;  // "." and ".." are handled by the caller
+  return component.substr(0, end);
+}
+
+// Splits at separators, DBCS-aware; empty pieces are dropped.
+std::vector<std::string> SplitComponents(const Machine &m, const std::string &text) {
+  std::vector<std::string> pieces;
+  std::string piece;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (IsLeadByte(m, c) && i + 1 < text.size()) {
+      piece += text[i];
+      piece += text[++i];
+      continue;
+    }
+    if (IsLeadByte(m, c)) break;  // a lone lead byte at the end is dropped
+    if (IsSeparator(text[i])) {
+      if (!piece.empty()) pieces.push_back(piece);
+      piece.clear();
+      continue;
+    }
+    piece += text[i];
+  }
+  if (!piece.empty()) pieces.push_back(piece);
+  return pieces;
+}
+}  // namespace
+
+Machine &Current() {
+  if (!current) {
+    fprintf(stderr, "sim: a platform call was made outside RunProcess\n");
+    abort();
+  }
+  return *current;
+}
+
+uintptr_t NewHandle(Machine &m) {
+  m.nextHandle += 4;
+  return m.nextHandle;
+}
+
+int RunProcess(Machine &machine, int (*entry)(void)) {
+  current = &machine;
+  machine.openKeys.clear();
+  machine.openPrinters.clear();
+  machine.loadedLibraries.clear();
+  machine.openHandles.clear();
+  int result;
+  if (setjmp(processExit) == 0) {
+    result = entry();
+  } else {
+    result = exitCode;
+  }
+  leftovers.registryKeys = static_cast<int>(machine.openKeys.size());
+  leftovers.printers = static_cast<int>(machine.openPrinters.size());
+  leftovers.libraries = static_cast<int>(machine.loadedLibraries.size());
+  leftovers.handles = static_cast<int>(machine.openHandles.size());
+  for (void *block : machine.allocations) free(block);
+  machine.allocations.clear();
+  machine.openKeys.clear();
+  machine.openPrinters.clear();
+  machine.loadedLibraries.clear();
+  machine.openHandles.clear();
+  current = nullptr;
+  return result;
+}
+
+Leftovers LastRunLeftovers() { return leftovers; }
+
+bool IsLeadByte(const Machine &m, unsigned char c) {
+  if (m.codePage != 932) return false;
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+std::string Fold(const Machine &m, const std::string &text) {
+  std::string folded = text;
+  for (size_t i = 0; i < folded.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(folded[i]);
+    if (IsLeadByte(m, c)) {
+      ++i;  // the trail byte is part of the character, never a letter
+      continue;
+    }
+    if (c >= 'a' && c <= 'z') folded[i] = static_cast<char>(c - 'a' + 'A');
+  }
+  return folded;
+}
+
+std::string NormalizePath(const Machine &m, const std::string &path) {
+  if (path.empty()) return "";
+  std::string drive;
+  std::string rest;
+  if (path.size() >= 2 && path[1] == ':' && isalpha(static_cast<unsigned char>(path[0]))) {
+    drive = std::string(1, static_cast<char>(toupper(static_cast<unsigned char>(path[0])))) + ":";
+    rest = path.substr(2);
+    if (rest.empty() || !IsSeparator(rest[0])) {
+      // Drive-relative: against the current directory when it is on that drive.
+      if (Fold(m, m.currentDirectory.substr(0, 2)) == drive) rest = m.currentDirectory.substr(2) + "\\" + rest;
+      else rest = "\\" + rest;
+    }
+  } else if (IsSeparator(path[0])) {
+    if (path.size() >= 2 && IsSeparator(path[1])) return "";  // UNC: no network here
+    drive = m.currentDirectory.substr(0, 2);
+    rest = path;
+  } else {
+    drive = m.currentDirectory.substr(0, 2);
+    rest = m.currentDirectory.substr(2) + "\\" + path;
+  }
+  std::vector<std::string> out;
+  for (const std::string &piece : SplitComponents(m, rest)) {
+    if (piece == ".") continue;
+    if (piece == "..") {
+      if (!out.empty()) out.pop_back();
+      continue;
+    }
+    std::string trimmed = TrimComponent(piece);
+    if (trimmed == "." || trimmed == "..") continue;
+    out.push_back(trimmed);
+  }
+  std::string result = drive;
+  if (out.empty()) return result + "\\";
+  for (const std::string &piece : out) result += "\\" + piece;
+  return result;
+}
+
+std::string FoldPath(const Machine &m, const std::string &path) { return Fold(m, NormalizePath(m, path)); }
+
+bool ShouldFail(Machine &m, const char *function) {
+  for (FailRule &rule : m.failRules) {
+    if (rule.function != function || rule.count == 0) continue;
+    if (rule.skip > 0) {
+      --rule.skip;
+      continue;
+    }
+    if (rule.count > 0) --rule.count;
+    m.lastError = rule.error;
+    return true;
+  }
+  return false;
+}
+
+void FailNext(Machine &m, const std::string &function, int count, DWORD error, int skip) {
+  m.failRules.push_back(FailRule{function, skip, count, error});
+}
+
+std::string Hex(uintptr_t value) {
+  char text[32];
+  snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string Text(const char *maybeNull) {
+  return maybeNull ? std::string(maybeNull) : std::string("(null)");
+}
+
+void Log(Machine &m, const char *function, std::vector<std::string> args, const std::string &result) {
+  m.calls.push_back(Call{function, std::move(args), result});
+}
+
+std::string Call::ToString() const {
+  std::string text = name + "(";
+  for (size_t i = 0; i < args.size(); ++i) text += (i ? ", " : "") + args[i];
+  return text + ") = " + result;
+}
+
+std::vector<Call> CallsTo(const Machine &m, const std::string &function) {
+  std::vector<Call> found;
+  for (const Call &call : m.calls)
+    if (call.name == function) found.push_back(call);
+  return found;
+}
+
+std::vector<std::string> CallNames(const Machine &m) {
+  std::vector<std::string> names;
+  for (const Call &call : m.calls) names.push_back(call.name);
+  return names;
+}
+
+[[noreturn]] void EndProcess(int code) {
+  exitCode = code;
+  longjmp(processExit, 1);
+}
+
+}  // namespace sim

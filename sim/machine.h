@@ -1,0 +1,263 @@
+// The simulated machine behind the stand-in platform: one record that every
+// sim/*.cpp area works on, plus the controls tests use to set it up, script
+// it, break it and read it back. Only tests and the sim runner include this;
+// the product sees nothing but sim_windows.h.
+#pragma once
+
+#include <stdint.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim_windows.h"
+
+namespace sim {
+
+enum class Family { NT, Win9x };
+
+// Files and directories of every drive, keyed by FoldPath(full path).
+struct FileNode {
+  std::string path;  // full path as created, e.g. "C:\\WINDOWS\\QVFList.ini"
+  bool isDirectory = false;
+  bool locked = false;  // deleting or removing it fails (in use)
+  std::string data;     // file contents
+};
+
+struct RegValue {
+  std::string name;  // "" is the default value
+  DWORD type = REG_SZ;
+  std::string data;  // raw bytes as stored (REG_SZ includes its terminator)
+};
+
+struct RegKey {
+  std::string name;
+  std::vector<RegValue> values;                  // in creation order
+  std::vector<std::unique_ptr<RegKey>> subkeys;  // sorted by folded name, as RegEnumKeyA lists them
+  REGSAM deniedAccess = 0;  // rights a scenario refuses on this key (RegOpenKeyExA fails with 5)
+  bool undeletable = false;  // RegDeleteKeyA fails with 5
+};
+
+struct PrintJob {
+  std::string document;
+  DWORD status = 0;  // JOB_STATUS_*
+};
+
+struct Printer {
+  std::string name;
+  std::string port;  // may be a comma list (pooled printer)
+  std::string driver = "Generic / Text Only";
+  std::string comment;
+  std::string location;
+  std::string shareName;
+  std::string printProcessor = "winprint";
+  std::string datatype = "RAW";
+  DWORD attributes = 0;
+  std::vector<PrintJob> jobs;
+  bool refuseOpen = false;  // OpenPrinterA fails with ERROR_ACCESS_DENIED
+};
+
+struct TopWindow {
+  std::string title;
+  std::string className;
+};
+
+// A library a scenario places at a full path; LoadLibraryA finds it only when
+// the file exists there too.
+struct Library {
+  std::string path;
+  bool exportsCheckUserPrivilege = true;
+  DWORD checkUserPrivilegeResult = 1;
+};
+
+struct MessageBoxRecord {
+  HWND owner = nullptr;
+  std::string text;
+  std::string caption;  // "" when the caller passed NULL
+  bool captionIsNull = false;
+  UINT style = 0;
+  int answer = 0;
+};
+
+struct ProcessRecord {
+  std::string applicationName;  // "" when NULL
+  std::string commandLine;
+  BOOL inheritHandles = FALSE;
+  DWORD creationFlags = 0;
+  bool environmentIsNull = true;
+  bool currentDirectoryIsNull = true;
+  DWORD startupCb = 0;
+  DWORD startupFlags = 0;
+  WORD startupShowWindow = 0;
+};
+
+struct ProgressBar {
+  int rangeMin = 0;
+  int rangeMax = 100;
+  int step = 10;
+  int position = 0;
+  int stepItCount = 0;
+  std::vector<std::string> messages;  // every message it got, e.g. "PBM_SETRANGE 0 0x00050000"
+};
+
+// The progress dialog as the dialog manager built it from its template.
+struct DialogRecord {
+  int templateId = 0;
+  bool created = false;
+  bool visible = false;
+  bool ended = false;
+  INT_PTR result = 0;
+  HWND owner = nullptr;
+  LPARAM initParam = 0;
+  ProgressBar bar;
+};
+
+struct Call {
+  std::string name;
+  std::vector<std::string> args;  // texts as given ("(null)" for NULL); numbers in decimal, handles as "0x..."
+  std::string result;
+  std::string ToString() const;
+};
+
+// Makes calls of one platform function fail: after `skip` successful calls,
+// the next `count` fail (count < 0: every one) with `error`.
+struct FailRule {
+  std::string function;
+  int skip = 0;
+  int count = 1;
+  DWORD error = ERROR_ACCESS_DENIED;
+};
+
+struct Machine {
+  Family family = Family::NT;
+  UINT codePage = 1252;  // 1252 (single-byte) or 932 (double-byte)
+  std::string windowsDirectory = "C:\\WINDOWS";
+  std::string executablePath = "C:\\Program Files\\Lumora\\QVUninst.exe";
+  std::string currentDirectory = "C:\\WINDOWS";  // of the running process
+
+  std::map<std::string, FileNode> files;  // key: FoldPath(path)
+  RegKey localMachine{"HKEY_LOCAL_MACHINE", {}, {}, 0, false};
+  std::vector<Printer> printers;  // in enumeration order
+  std::vector<TopWindow> windows;  // top-level windows, topmost first
+  std::vector<Library> libraries;
+
+  // Kept by the platform across the run.
+  std::vector<std::string> pendingDeletes;  // MoveFileExA delay-until-reboot, path only
+  std::vector<ProcessRecord> processes;
+  std::vector<MessageBoxRecord> messageBoxes;
+  std::vector<DialogRecord> dialogs;
+  uint64_t clockMs = 0;  // virtual time; Sleep advances it
+  DWORD lastError = 0;
+
+  // Scripted answers to message boxes, in order; when none is left, a box
+  // gets IDOK, or IDNO for Yes/No boxes (never an unasked Yes).
+  std::deque<int> answers;
+  // Interactive stand-in for the user, if set; takes precedence over answers.
+  std::function<int(const MessageBoxRecord &)> answerBox;
+  // Called after every progress step, so a runner can draw the bar.
+  std::function<void(const ProgressBar &)> onProgress;
+
+  std::vector<FailRule> failRules;
+  std::vector<Call> calls;  // every platform call, in order
+
+  // What the running process holds. Each area hands out its own handles and
+  // removes them when released; RunProcess counts what is left.
+  std::map<uintptr_t, std::string> openKeys;     // HKEY -> folded key path
+  std::map<uintptr_t, std::string> openPrinters; // printer handle -> printer name
+  std::map<uintptr_t, std::string> loadedLibraries;  // HMODULE -> folded path
+  std::map<uintptr_t, std::string> openHandles;  // process/thread handles -> what
+  std::vector<void *> allocations;               // live LocalAlloc blocks
+  uintptr_t nextHandle = 0x1000;                 // handles are never reused within a run
+};
+
+// Window handles the stand-in hands out: the desktop, the top-level windows
+// (index i of Machine::windows is kTopWindowBase + i), the dialogs and their
+// progress bars (dialog j is kDialogBase + 2j, its bar kDialogBase + 2j + 1).
+constexpr uintptr_t kDesktopWindow = 0x10010;
+constexpr uintptr_t kTopWindowBase = 0x20000;
+constexpr uintptr_t kDialogBase = 0x30000;
+// Instance handle RunProcess passes to the entry (the executable's module).
+constexpr uintptr_t kInstanceHandle = 0x400000;
+
+uintptr_t NewHandle(Machine &m);
+
+// The machine the platform calls act on. RunProcess sets it.
+Machine &Current();
+
+// Runs `entry` as the process's main thread on `machine`: returns its result,
+// or the code given to ExitProcess. Open handles and LocalAlloc blocks left
+// behind are released afterwards, as the system would at process end.
+int RunProcess(Machine &machine, int (*entry)(void));
+
+// Ends the running process (ExitProcess); RunProcess returns `code`.
+[[noreturn]] void EndProcess(int code);
+
+// Leftovers a run did not release (checked by tests; a well-behaved process
+// leaves none but what lives until it ends).
+struct Leftovers {
+  int registryKeys = 0;
+  int printers = 0;
+  int libraries = 0;
+  int handles = 0;
+};
+Leftovers LastRunLeftovers();
+
+// ---- helpers shared by the areas and by tests --------------------------------
+// Case folding as the platform does for names: ASCII letters only, and never
+// the trail byte of a double-byte character in the machine's code page.
+std::string Fold(const Machine &m, const std::string &text);
+bool IsLeadByte(const Machine &m, unsigned char c);
+// Full, normalised path: drive upper-cased, separators collapsed, a trailing
+// backslash dropped (but for a root), "." and ".." resolved; "" when invalid.
+std::string NormalizePath(const Machine &m, const std::string &path);
+std::string FoldPath(const Machine &m, const std::string &path);
+
+// Failure injection: true when this call of `function` is to fail; sets the
+// machine's last error.
+bool ShouldFail(Machine &m, const char *function);
+void FailNext(Machine &m, const std::string &function, int count = 1, DWORD error = ERROR_ACCESS_DENIED,
+              int skip = 0);
+
+// Call log.
+void Log(Machine &m, const char *function, std::vector<std::string> args, const std::string &result);
+std::string Hex(uintptr_t value);
+std::string Text(const char *maybeNull);  // "(null)" for NULL, else the text as it is
+std::vector<Call> CallsTo(const Machine &m, const std::string &function);
+std::vector<std::string> CallNames(const Machine &m);
+
+// Files.
+void AddDirectory(Machine &m, const std::string &path);  // with its parents
+void AddFile(Machine &m, const std::string &path, const std::string &data = "");  // parents too
+bool Exists(const Machine &m, const std::string &path);
+bool IsDirectory(const Machine &m, const std::string &path);
+void Lock(Machine &m, const std::string &path);
+
+// Registry (paths relative to HKEY_LOCAL_MACHINE, backslash-separated).
+RegKey *FindKey(Machine &m, const std::string &path);
+const RegKey *FindKey(const Machine &m, const std::string &path);
+RegKey *CreateKey(Machine &m, const std::string &path);  // with its parents
+void SetString(Machine &m, const std::string &keyPath, const std::string &name, const std::string &value);
+void SetDword(Machine &m, const std::string &keyPath, const std::string &name, DWORD value);
+void SetBinary(Machine &m, const std::string &keyPath, const std::string &name, const std::string &bytes);
+const RegValue *FindValue(const Machine &m, const std::string &keyPath, const std::string &name);
+
+// Machine folders: machine.ini, registry.reg and drive_c/.
+bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error);
+bool SaveMachineFolder(const Machine &m, const std::string &folder, std::string *error);
+// REGEDIT4 text of HKEY_LOCAL_MACHINE, and back.
+bool ImportRegistry(Machine &m, const std::string &regText, std::string *error);
+std::string ExportRegistry(const Machine &m);
+// Profile files in the machine's INI syntax (used for machine.ini too).
+struct IniSection {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> entries;  // in file order
+};
+std::vector<IniSection> ParseIni(const std::string &text);
+DWORD CopyProfileText(const Machine &m, const std::string &value, char *buffer, DWORD size);
+std::string ReadProfileValue(const std::string &iniText, const std::string &section, const std::string &key,
+                             bool *found);
+
+}  // namespace sim

@@ -1,0 +1,103 @@
+// Text helpers shared by both builds (the Windows build has no C runtime).
+#include "text.h"
+
+#include <stdarg.h>
+
+TextSize TextLength(const char *text) {
+  TextSize length = 0;
+  while (text[length]) ++length;
+  return length;
+}
+
+int TextEqual(const char *text, const char *other) {
+  while (*text && *text == *other) {
+    ++text;
+    ++other;
+  }
+  return *text == *other;
+}
+
+int ComparePrefix(const char *text, const char *prefix, TextSize length) {
+  for (TextSize i = 0; i < length; ++i) {
+    unsigned char a = static_cast<unsigned char>(text[i]);
+    unsigned char b = static_cast<unsigned char>(prefix[i]);
+    if (a != b) return a < b ? -1 : 1;
+    if (a == 0) return 0;
+  }
+  return 0;
+}
+
+int CopyTextWhole(char *dst, TextSize capacity, const char *src) {
+  if (capacity == 0) return 0;
+  TextSize i = 0;
+  for (; src[i]; ++i) {
+    if (i + 1 >= capacity) {
+      dst[0] = 0;
+      return 0;
+    }
+    dst[i] = src[i];
+  }
+  dst[i] = 0;
+  return 1;
+}
+
+int FormatTextWhole(char *dst, TextSize capacity, const char *format, ...) {
+  if (capacity == 0) return 0;
+  va_list args;
+  va_start(args, format);
+  TextSize out = 0;
+  int whole = 1;
+  for (const char *f = format; *f && whole; ++f) {
+    const char *insert = f;
+    TextSize insertLength = 1;
+    if (f[0] == '%' && f[1] == 's') {
+      insert = va_arg(args, const char *);
+      if (!insert) insert = "";
+      insertLength = TextLength(insert);
+      ++f;
+    } else if (f[0] == '%' && f[1] == '%') {
+      ++f;
+    }
+    for (TextSize i = 0; i < insertLength; ++i) {
+      if (out + 1 >= capacity) {
+        whole = 0;
+        break;
+      }
+      dst[out++] = insert[i];
+    }
+  }
+  va_end(args);
+  if (!whole) out = 0;
+  dst[out] = 0;
+  return whole;
+}
+
+const char *NextPathSeparator(const char *text) {
+  while (*text && *text != '\\') {
+    if (IsDBCSLeadByte(static_cast<BYTE>(*text)) && text[1]) ++text;
+    ++text;
+  }
+  return text;
+}
+
+char *LastPathSeparator(char *text) {
+  char *last = 0;
+  for (char *at = const_cast<char *>(NextPathSeparator(text)); *at;
+       at = const_cast<char *>(NextPathSeparator(at + 1)))
+    last = at;
+  return last;
+}
+
+int NextPathPiece(const char **cursor, const char **piece, TextSize *length) {
+  const char *at = *cursor;
+  while (*at == '\\') ++at;
+  if (!*at) {
+    *cursor = at;
+    return 0;
+  }
+  const char *end = NextPathSeparator(at);
+  *piece = at;
+  *length = static_cast<TextSize>(end - at);
+  *cursor = end;
+  return 1;
+}

@@ -1,0 +1,37 @@
+// Uninstall control: the main flow, its message catalog, the progress dialog
+// and the search for the product's open wizards.
+#pragma once
+
+#include "../win32.h"
+
+enum { kCatalogTextSize = 256 };
+
+// The catalog texts, loaded once at start-up (ERRORMES2 is read on demand).
+struct MessageCatalog {
+  char DIALOG00[kCatalogTextSize];
+  char IDS_ADD_PORT_LIMIT[kCatalogTextSize];
+  char ADDPORT[kCatalogTextSize];
+  char IDS_CONF_PORT_LIMIT[kCatalogTextSize];
+  char CONFIG[kCatalogTextSize];
+  char ONLY_ADMIN[kCatalogTextSize];
+  char TitleDIALOG[kCatalogTextSize];  // [TITLE] DIALOG: caption of the flow's boxes
+  char DIALOG01[kCatalogTextSize];
+  char MSGBOX00[kCatalogTextSize];
+  char TitleMSGBOX[kCatalogTextSize];  // [TITLE] MSGBOX: caption of the completion box
+};
+
+extern HINSTANCE instanceHandle;
+extern MessageCatalog catalog;
+extern HWND progressBar;
+
+#define CATALOG_FILE "QVUninst.ini"
+enum { kProgressDialogId = 102, kProgressBarId = 1000 };
+enum { kTitleMode = 0, kClassNameMode = 1 };
+
+void LoadMessageCatalog(void);
+HWND FindWindowByTitlePrefix(const char *searchText, int mode);
+INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void ScheduleSelfDelete(void);
+void SpawnDeleteCommand(void);
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);

@@ -1,0 +1,44 @@
+// Removal plan and execution: the manifest, the install-path chain and step
+// count, the ordered removal, the directory rules and the uninstall entry.
+#pragma once
+
+#include "../common/text.h"
+#include "../win32.h"
+
+#define MANIFEST_FILE "QVFList.ini"
+
+enum { kNodePathSize = 128 };
+
+struct PathNode {
+  char path[kNodePathSize];
+  PathNode *prev;
+  PathNode *next;
+};
+
+extern PathNode *head;
+extern PathNode *tail;
+extern DWORD stepCount;
+
+// How a manifest value arrived. A cut value is never acted on: a cut path can
+// name another file, directory or key.
+enum ManifestRead { kValueMissing = 0, kValueWhole = 1, kValueCut = 2 };
+
+// Reads one manifest value (default empty) into buffer. Whole means at most
+// maxLength characters and certainly not cut by the read; buffer must hold
+// maxLength + kReadSlack bytes so that the two can be told apart.
+enum { kReadSlack = 3 };
+ManifestRead ReadManifestValue(const char *section, const char *key, char *buffer, TextSize maxLength);
+
+// The [LPR] Monitor value. Every reader (privilege check, pending-job check,
+// port and monitor removal) takes it through here, so that all of them see
+// the same name: the whole value, or "" when it is missing or would be cut.
+enum { kMonitorNameMax = 260, kMonitorNameSize = kMonitorNameMax + kReadSlack };
+void ReadMonitorName(char *name /* kMonitorNameSize bytes */);
+
+void BuildRemovalPlan(void);
+void AllocPathNode(PathNode **node);
+void AppendPathNode(PathNode **node);
+void RunRemovalSequence(void);
+int RemoveDirectoryWalkUp(const char *path);
+int RemoveDirectoryWithRetry(const char *path, const char *root);
+int DeleteUninstallEntry(const char *name);
