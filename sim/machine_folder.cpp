@@ -1,0 +1,280 @@
+// Machine folders, the one scenario format: machine.ini (family, code page,
+// paths, printers and jobs, windows, libraries, locks, scripted answers),
+// registry.reg (REGEDIT4 text of HKEY_LOCAL_MACHINE) and one folder per drive
+// (drive_c/ ...) holding its files and directories.
+#include <ctype.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "machine.h"
+
+namespace fs = std::filesystem;
+
+namespace sim {
+
+namespace {
+bool ReadWholeFile(const fs::path &path, std::string *text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *text = buffer.str();
+  return true;
+}
+
+bool WriteWholeFile(const fs::path &path, const std::string &text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  return static_cast<bool>(out);
+}
+
+bool StartsWithName(const std::string &name, const char *prefix) {
+  size_t length = std::char_traits<char>::length(prefix);
+  if (name.size() < length) return false;
+  for (size_t i = 0; i < length; ++i)
+    if (toupper(static_cast<unsigned char>(name[i])) != toupper(static_cast<unsigned char>(prefix[i]))) return false;
+  return true;
+}
+
+std::string Get(const IniSection &section, const char *key, const std::string &fallback = "") {
+  for (const auto &entry : section.entries)
+    if (StartsWithName(entry.first, key) && entry.first.size() == std::char_traits<char>::length(key))
+      return entry.second;
+  return fallback;
+}
+
+bool Has(const IniSection &section, const char *key) {
+  for (const auto &entry : section.entries)
+    if (StartsWithName(entry.first, key) && entry.first.size() == std::char_traits<char>::length(key)) return true;
+  return false;
+}
+
+DWORD ParseNumber(const std::string &text) { return static_cast<DWORD>(strtoul(text.c_str(), nullptr, 0)); }
+
+int ParseAnswer(const std::string &text) {
+  std::string upper;
+  for (char c : text) upper += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  if (upper == "YES") return IDYES;
+  if (upper == "NO") return IDNO;
+  if (upper == "CANCEL") return IDCANCEL;
+  if (upper == "OK") return IDOK;
+  return static_cast<int>(ParseNumber(text));
+}
+
+const struct {
+  const char *name;
+  DWORD value;
+} kJobStatuses[] = {{"paused", JOB_STATUS_PAUSED},
+                    {"error", JOB_STATUS_ERROR},
+                    {"spooling", JOB_STATUS_SPOOLING},
+                    {"printing", JOB_STATUS_PRINTING}};
+
+PrintJob ParseJob(const std::string &text) {
+  PrintJob job;
+  size_t bar = text.find('|');
+  job.document = text.substr(0, bar);
+  if (bar == std::string::npos) return job;
+  std::string status = text.substr(bar + 1);
+  for (const auto &known : kJobStatuses)
+    if (status.find(known.name) != std::string::npos) job.status |= known.value;
+  return job;
+}
+
+std::string FormatJob(const PrintJob &job) {
+  std::string text = job.document;
+  std::string status;
+  for (const auto &known : kJobStatuses)
+    if (job.status & known.value) status += (status.empty() ? "" : ",") + std::string(known.name);
+  return status.empty() ? text : text + "|" + status;
+}
+
+void ApplyMachineSection(Machine &m, const IniSection &s) {
+  std::string family = Get(s, "Family", "NT");
+  m.family = (family == "NT") ? Family::NT : Family::Win9x;
+  m.codePage = ParseNumber(Get(s, "CodePage", "1252"));
+  m.windowsDirectory = Get(s, "WindowsDirectory", m.windowsDirectory);
+  m.currentDirectory = Get(s, "CurrentDirectory", m.currentDirectory);
+  m.executablePath = Get(s, "Executable", m.executablePath);
+}
+
+void ApplyPrinterSection(Machine &m, const IniSection &s) {
+  Printer printer;
+  printer.name = Get(s, "Name");
+  printer.port = Get(s, "Port");
+  printer.driver = Get(s, "Driver", printer.driver);
+  printer.comment = Get(s, "Comment");
+  printer.location = Get(s, "Location");
+  printer.shareName = Get(s, "ShareName");
+  printer.refuseOpen = ParseNumber(Get(s, "RefuseOpen", "0")) != 0;
+  for (const auto &entry : s.entries)
+    if (StartsWithName(entry.first, "Job")) printer.jobs.push_back(ParseJob(entry.second));
+  m.printers.push_back(printer);
+}
+
+void ApplyLibrarySection(Machine &m, const IniSection &s) {
+  Library library;
+  library.path = Get(s, "Path");
+  library.exportsCheckUserPrivilege = Has(s, "CheckUserPrivilege");
+  library.checkUserPrivilegeResult = ParseNumber(Get(s, "CheckUserPrivilege", "0"));
+  m.libraries.push_back(library);
+}
+
+// "undeletable" and/or "deny 0x2" (rights refused to RegOpenKeyExA).
+void ApplyRegistryLock(Machine &m, const std::string &keyPath, const std::string &how) {
+  RegKey *key = FindKey(m, keyPath);
+  if (!key) return;
+  if (how.find("undeletable") != std::string::npos) key->undeletable = true;
+  size_t deny = how.find("deny");
+  if (deny != std::string::npos) key->deniedAccess = ParseNumber(how.substr(deny + 4));
+}
+
+bool LoadDrives(Machine &m, const fs::path &folder) {
+  for (const fs::directory_entry &drive : fs::directory_iterator(folder)) {
+    std::string name = drive.path().filename().string();
+    if (!drive.is_directory() || name.size() != 7 || !StartsWithName(name, "drive_")) continue;
+    std::string root = std::string(1, static_cast<char>(toupper(static_cast<unsigned char>(name[6])))) + ":";
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(drive.path())) {
+      std::string relative = fs::relative(entry.path(), drive.path()).string();
+      for (char &c : relative)
+        if (c == '/') c = '\\';
+      std::string path = root + "\\" + relative;
+      if (entry.is_directory()) {
+        AddDirectory(m, path);
+      } else {
+        std::string data;
+        if (!ReadWholeFile(entry.path(), &data)) return false;
+        AddFile(m, path, data);
+      }
+    }
+  }
+  return true;
+}
+
+std::string IniLine(const std::string &key, const std::string &value) { return key + "=" + value + "\n"; }
+
+std::string MachineIniText(const Machine &m) {
+  std::string text = "[Machine]\n";
+  text += IniLine("Family", m.family == Family::NT ? "NT" : "95/98");
+  text += IniLine("CodePage", std::to_string(m.codePage));
+  text += IniLine("WindowsDirectory", m.windowsDirectory);
+  text += IniLine("CurrentDirectory", m.currentDirectory);
+  text += IniLine("Executable", m.executablePath);
+  for (size_t i = 0; i < m.printers.size(); ++i) {
+    const Printer &p = m.printers[i];
+    text += "\n[Printer" + std::to_string(i + 1) + "]\n" + IniLine("Name", p.name) + IniLine("Port", p.port) +
+            IniLine("Driver", p.driver);
+    if (!p.comment.empty()) text += IniLine("Comment", p.comment);
+    if (!p.location.empty()) text += IniLine("Location", p.location);
+    if (!p.shareName.empty()) text += IniLine("ShareName", p.shareName);
+    if (p.refuseOpen) text += IniLine("RefuseOpen", "1");
+    for (size_t j = 0; j < p.jobs.size(); ++j) text += IniLine("Job" + std::to_string(j + 1), FormatJob(p.jobs[j]));
+  }
+  for (size_t i = 0; i < m.windows.size(); ++i)
+    text += "\n[Window" + std::to_string(i + 1) + "]\n" + IniLine("Title", m.windows[i].title) +
+            IniLine("Class", m.windows[i].className);
+  for (size_t i = 0; i < m.libraries.size(); ++i) {
+    const Library &l = m.libraries[i];
+    text += "\n[Library" + std::to_string(i + 1) + "]\n" + IniLine("Path", l.path);
+    if (l.exportsCheckUserPrivilege) text += IniLine("CheckUserPrivilege", std::to_string(l.checkUserPrivilegeResult));
+  }
+  // Empty directories are listed too: version control keeps no empty folder.
+  std::string empty;
+  int emptyCount = 0;
+  for (auto it = m.files.begin(); it != m.files.end(); ++it) {
+    if (!it->second.isDirectory) continue;
+    std::string prefix = it->first + "\\";
+    auto child = m.files.lower_bound(prefix);
+    bool hasChild = child != m.files.end() && child->first.compare(0, prefix.size(), prefix) == 0;
+    if (!hasChild) empty += IniLine(std::to_string(++emptyCount), it->second.path);
+  }
+  if (!empty.empty()) text += "\n[Directories]\n" + empty;
+  std::string locked;
+  int count = 0;
+  for (const auto &entry : m.files)
+    if (entry.second.locked) locked += IniLine(std::to_string(++count), entry.second.path);
+  if (!locked.empty()) text += "\n[Locked]\n" + locked;
+  return text;
+}
+
+void CollectRegistryLocks(const RegKey &key, const std::string &path, std::string *text) {
+  if (key.undeletable || key.deniedAccess) {
+    std::string how = key.undeletable ? "undeletable" : "";
+    if (key.deniedAccess) how += (how.empty() ? "" : " ") + std::string("deny ") + Hex(key.deniedAccess);
+    *text += IniLine(path, how);
+  }
+  for (const auto &sub : key.subkeys) CollectRegistryLocks(*sub, path.empty() ? sub->name : path + "\\" + sub->name, text);
+}
+
+bool SaveDrives(const Machine &m, const fs::path &folder) {
+  for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
+    std::string name = entry.path().filename().string();
+    if (entry.is_directory() && name.size() == 7 && StartsWithName(name, "drive_")) fs::remove_all(entry.path());
+  }
+  fs::create_directories(folder / "drive_c");
+  for (const auto &entry : m.files) {
+    const FileNode &node = entry.second;
+    std::string drive = "drive_" + std::string(1, static_cast<char>(tolower(static_cast<unsigned char>(node.path[0]))));
+    std::string relative = node.path.substr(3);
+    for (char &c : relative)
+      if (c == '\\') c = '/';
+    fs::path target = folder / drive / relative;
+    if (node.isDirectory) {
+      fs::create_directories(target);
+    } else {
+      fs::create_directories(target.parent_path());
+      if (!WriteWholeFile(target, node.data)) return false;
+    }
+  }
+  return true;
+}
+}  // namespace
+
+bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error) {
+  std::string ini;
+  if (!ReadWholeFile(fs::path(folder) / "machine.ini", &ini)) {
+    *error = "no machine.ini in " + folder;
+    return false;
+  }
+  std::vector<IniSection> sections = ParseIni(ini);
+  for (const IniSection &s : sections)
+    if (StartsWithName(s.name, "Machine")) ApplyMachineSection(m, s);
+  std::string reg;
+  if (ReadWholeFile(fs::path(folder) / "registry.reg", &reg) && !ImportRegistry(m, reg, error)) return false;
+  if (!LoadDrives(m, folder)) {
+    *error = "cannot read the drives of " + folder;
+    return false;
+  }
+  for (const IniSection &s : sections) {
+    if (StartsWithName(s.name, "Printer")) ApplyPrinterSection(m, s);
+    if (StartsWithName(s.name, "Window")) m.windows.push_back(TopWindow{Get(s, "Title"), Get(s, "Class")});
+    if (StartsWithName(s.name, "Library")) ApplyLibrarySection(m, s);
+    if (StartsWithName(s.name, "Answers"))
+      for (const auto &entry : s.entries) m.answers.push_back(ParseAnswer(entry.second));
+    if (StartsWithName(s.name, "Directories"))
+      for (const auto &entry : s.entries) AddDirectory(m, entry.second);
+    if (StartsWithName(s.name, "Locked"))
+      for (const auto &entry : s.entries) Lock(m, entry.second);
+    if (StartsWithName(s.name, "RegistryLocks"))
+      for (const auto &entry : s.entries) ApplyRegistryLock(m, entry.first, entry.second);
+  }
+  return true;
+}
+
+bool SaveMachineFolder(const Machine &m, const std::string &folder, std::string *error) {
+  fs::create_directories(folder);
+  std::string ini = MachineIniText(m);
+  std::string locks;
+  CollectRegistryLocks(m.localMachine, "", &locks);
+  if (!locks.empty()) ini += "\n[RegistryLocks]\n" + locks;
+  if (!WriteWholeFile(fs::path(folder) / "machine.ini", ini) ||
+      !WriteWholeFile(fs::path(folder) / "registry.reg", ExportRegistry(m)) || !SaveDrives(m, folder)) {
+    *error = "cannot write " + folder;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,245 @@
+// The main flow seen from outside: which box a user gets, in which order the
+// checks refuse, what a No or a Yes leaves behind, and how the executable
+// arranges its own deletion on each family.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "flow_fixtures.h"
+
+namespace {
+
+using sim::Family;
+using test::Boxes;
+using test::InstalledMachine;
+
+const char kCatalog[] =
+    "[STATIC]\n"
+    "DIALOG00=Uninstall Lumora Mail\n"
+    "DIALOG01=Really?\n"
+    "IDS_ADD_PORT_LIMIT=Add-port wizard open\n"
+    "ADDPORT=Add Port Wizard\n"
+    "IDS_CONF_PORT_LIMIT=Config wizard open\n"
+    "CONFIG=Port Config\n"
+    "ONLY_ADMIN=Administrators only\n"
+    "MSGBOX00=All gone\n"
+    "ERRORMES2=Jobs are waiting\n"
+    "[TITLE]\n"
+    "DIALOG=Lumora Uninstaller\n"
+    "MSGBOX=Done\n";
+
+const std::string kQuestionBox = "Lumora Uninstaller|Uninstall Lumora Mail\nReally?|36";
+
+bool Called(const sim::Machine &m, const std::string &function) { return !sim::CallsTo(m, function).empty(); }
+
+bool ReadManifest(const sim::Machine &m) {
+  for (const sim::Call &call : sim::CallsTo(m, "GetPrivateProfileStringA"))
+    if (call.args[4] == "QVFList.ini") return true;
+  return false;
+}
+
+struct RefusalCase {
+  const char *label;
+  Family family;
+  std::function<void(sim::Machine &)> arrange;
+  std::string box;  // caption|text|style
+  bool manifestRead;
+  bool libraryLoaded;
+};
+
+TEST(MainFlow, RefusesBeforeAskingAndChangesNothing) {
+  const RefusalCase cases[] = {
+      {"add-port wizard open", Family::NT, [](sim::Machine &m) { test::AddWindow(m, "Add Port Wizard - step 1"); },
+       "Lumora Uninstaller|Add-port wizard open|0", false, false},
+      {"config wizard open", Family::NT, [](sim::Machine &m) { test::AddWindow(m, "Port Config"); },
+       "Lumora Uninstaller|Config wizard open|0", false, false},
+      {"both wizards open: the add-port one is named", Family::Win9x,
+       [](sim::Machine &m) {
+         test::AddWindow(m, "Port Config");
+         test::AddWindow(m, "Add Port Wizard");
+       },
+       "Lumora Uninstaller|Add-port wizard open|0", false, false},
+      {"privilege refused", Family::NT, [](sim::Machine &m) { m.libraries[0].checkUserPrivilegeResult = 0; },
+       "Lumora Uninstaller|Administrators only|16", true, true},
+      {"_SETUP.DLL missing", Family::NT,
+       [](sim::Machine &m) { m.files.erase(sim::FoldPath(m, std::string(test::kInstallDir) + "\\_SETUP.DLL")); },
+       "Lumora Uninstaller|Application error.|16", true, true},
+      {"_SETUP.DLL without CheckUserPrivilege", Family::NT,
+       [](sim::Machine &m) { m.libraries[0].exportsCheckUserPrivilege = false; },
+       "Lumora Uninstaller|Application error.|16", true, true},
+      {"no monitor named: nothing to load the library from", Family::NT,
+       [](sim::Machine &m) { test::PutWindowsFile(m, "QVFList.ini", "[UNINSTALL]\nPATH=C:\\Program Files\\Lumora\n"); },
+       "Lumora Uninstaller|Application error.|16", true, false},
+      {"monitor without InstallPath", Family::NT,
+       [](sim::Machine &m) { sim::FindKey(m, test::kMonitorKey)->values.clear(); },
+       "Lumora Uninstaller|Application error.|16", true, false},
+      {"relative InstallPath is never searched for", Family::NT,
+       [](sim::Machine &m) { sim::SetString(m, test::kMonitorKey, "InstallPath", "Lumora"); },
+       "Lumora Uninstaller|Application error.|16", true, false},
+      {"library path too long to form whole", Family::NT,
+       [](sim::Machine &m) { sim::SetString(m, test::kMonitorKey, "InstallPath", "C:\\" + std::string(246, 'a')); },
+       "Lumora Uninstaller|Application error.|16", true, false},
+      {"job waiting on a monitor port (NT)", Family::NT,
+       [](sim::Machine &m) { test::AddPrinter(m, "Lumora Mail", "QVMAIL2:", 1); },
+       "Lumora Uninstaller|Jobs are waiting|16", true, true},
+      {"job waiting on a monitor port (95/98)", Family::Win9x,
+       [](sim::Machine &m) { test::AddPrinter(m, "Lumora Mail", "qvmail1:", 2); },
+       "Lumora Uninstaller|Jobs are waiting|16", true, false},
+  };
+  for (const RefusalCase &c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::Machine m = InstalledMachine(c.family);
+    test::PutCatalog(m, kCatalog);
+    c.arrange(m);
+    std::string before = test::Snapshot(m);
+    EXPECT_EQ(test::RunUninstaller(m), 0);
+    EXPECT_EQ(Boxes(m), std::vector<std::string>{c.box});
+    EXPECT_EQ(ReadManifest(m), c.manifestRead);
+    EXPECT_EQ(Called(m, "LoadLibraryA"), c.libraryLoaded);
+    EXPECT_EQ(test::Snapshot(m), before);
+    EXPECT_EQ(sim::LastRunLeftovers().libraries, 0);
+    EXPECT_EQ(sim::LastRunLeftovers().registryKeys, 0);
+  }
+}
+
+TEST(MainFlow, ChecksThePrivilegeOnlyOnNt) {
+  const struct {
+    Family family;
+    bool loaded;
+  } cases[] = {{Family::NT, true}, {Family::Win9x, false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.family == Family::NT ? "NT" : "95/98");
+    sim::Machine m = InstalledMachine(c.family);
+    m.libraries[0].checkUserPrivilegeResult = 0;
+    if (c.family == Family::NT) m.libraries[0].checkUserPrivilegeResult = 7;  // any nonzero lets it go on
+    test::PutCatalog(m, kCatalog);
+    EXPECT_EQ(test::RunUninstaller(m), 1);  // asked; the default answer is No
+    EXPECT_EQ(Boxes(m), std::vector<std::string>{kQuestionBox});
+    EXPECT_EQ(test::FirstArgs(m, "LoadLibraryA"),
+              c.loaded ? std::vector<std::string>{"C:\\Program Files\\Lumora\\_SETUP.DLL"}
+                       : std::vector<std::string>{});
+    if (c.loaded) {
+      auto check = sim::CallsTo(m, "CheckUserPrivilege");
+      ASSERT_EQ(check.size(), 1u);
+      EXPECT_EQ(check[0].args[0], "0");
+      // Released right after the call, before its answer is acted on.
+      auto names = sim::CallNames(m);
+      auto at = std::find(names.begin(), names.end(), "CheckUserPrivilege");
+      EXPECT_EQ(*(at + 1), "FreeLibrary");
+    }
+  }
+}
+
+TEST(MainFlow, AnswerNoChangesNothing) {
+  for (Family family : {Family::NT, Family::Win9x}) {
+    sim::Machine m = InstalledMachine(family);
+    test::PutCatalog(m, kCatalog);
+    m.answers = {IDNO};
+    std::string before = test::Snapshot(m);
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    EXPECT_EQ(Boxes(m), std::vector<std::string>{kQuestionBox});
+    EXPECT_EQ(test::Snapshot(m), before);
+    EXPECT_FALSE(Called(m, "DialogBoxParamA"));
+  }
+}
+
+TEST(MainFlow, QuestionShowsBothLinesWholeEvenAtTheirLongest) {
+  sim::Machine m = InstalledMachine(Family::Win9x);
+  std::string first(255, 'F'), second(255, 'S');
+  test::PutCatalog(m, "[STATIC]\nDIALOG00=" + first + "\nDIALOG01=" + second + "\n");
+  test::RunUninstaller(m);
+  ASSERT_EQ(m.messageBoxes.size(), 1u);
+  EXPECT_EQ(m.messageBoxes[0].text, first + "\n" + second);
+  EXPECT_EQ(m.messageBoxes[0].caption, "Uninstaller");
+  EXPECT_EQ(m.messageBoxes[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+  EXPECT_EQ(m.messageBoxes[0].owner, nullptr);
+}
+
+TEST(MainFlow, YesRemovesThenReportsAndSchedulesSelfDeletionOnNt) {
+  sim::Machine m = InstalledMachine(Family::NT);
+  test::PutCatalog(m, kCatalog);
+  m.answers = {IDYES};
+  EXPECT_EQ(test::RunUninstaller(m), 1);
+  EXPECT_EQ(Boxes(m), (std::vector<std::string>{kQuestionBox, "Done|All gone|0"}));
+  EXPECT_FALSE(sim::Exists(m, "C:\\Program Files\\Lumora\\Readme.txt"));
+  EXPECT_FALSE(sim::Exists(m, "C:\\WINDOWS\\QVUninst.ini"));  // the completion texts were loaded before
+  EXPECT_EQ(sim::FindKey(m, test::kUninstallKey), nullptr);
+  EXPECT_EQ(m.pendingDeletes, std::vector<std::string>{m.executablePath});
+  EXPECT_TRUE(m.processes.empty());
+  // The dialog ran and closed before the completion box.
+  auto names = sim::CallNames(m);
+  auto dialog = std::find(names.begin(), names.end(), "DialogBoxParamA");
+  auto move = std::find(names.begin(), names.end(), "MoveFileExA");
+  ASSERT_NE(dialog, names.end());
+  EXPECT_LT(dialog, move);
+  EXPECT_EQ(sim::CallsTo(m, "MoveFileExA")[0].args,
+            (std::vector<std::string>{m.executablePath, "(null)", std::to_string(MOVEFILE_DELAY_UNTIL_REBOOT)}));
+}
+
+TEST(MainFlow, YesOn9xStartsAHiddenQuotedDeleteCommand) {
+  sim::Machine m = InstalledMachine(Family::Win9x);
+  m.answers = {IDYES};
+  EXPECT_EQ(test::RunUninstaller(m), 1);
+  EXPECT_EQ(Boxes(m).back(), "Complete|Uninstall is Complete|0");
+  EXPECT_TRUE(m.pendingDeletes.empty());
+  ASSERT_EQ(m.processes.size(), 1u);
+  const sim::ProcessRecord &p = m.processes[0];
+  EXPECT_EQ(p.applicationName, "");
+  EXPECT_EQ(p.commandLine, "command.com /c del \"C:\\Program Files\\Lumora\\QVUninst.exe\"");
+  EXPECT_EQ(p.startupCb, sizeof(STARTUPINFOA));
+  EXPECT_EQ(p.startupFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
+  EXPECT_EQ(p.startupShowWindow, SW_HIDE);
+  EXPECT_TRUE(p.inheritHandles);
+  EXPECT_EQ(p.creationFlags, 0u);
+  EXPECT_TRUE(p.environmentIsNull);
+  EXPECT_TRUE(p.currentDirectoryIsNull);
+  EXPECT_EQ(sim::LastRunLeftovers().handles, 0);  // both handles closed at once
+}
+
+TEST(MainFlow, SelfDeletionNeverNamesACutPath) {
+  const struct {
+    const char *label;
+    Family family;
+    size_t pathLength;
+    bool scheduled;
+  } cases[] = {
+      {"NT, 255 characters fit", Family::NT, 255, true},
+      {"NT, 256 characters do not", Family::NT, 256, false},
+      {"95/98, the command fits", Family::Win9x, 238, true},
+      {"95/98, the command would be cut", Family::Win9x, 239, false},
+      {"95/98, the path itself does not fit", Family::Win9x, 300, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::Machine m = InstalledMachine(c.family);
+    m.executablePath = "C:\\" + std::string(c.pathLength - 3 - 4, 'x') + ".exe";
+    ASSERT_EQ(m.executablePath.size(), c.pathLength);
+    m.answers = {IDYES};
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    EXPECT_EQ(m.pendingDeletes.size() + m.processes.size(), c.scheduled ? 1u : 0u);
+  }
+}
+
+TEST(MainFlow, FailedSelfDeletionIsNotReported) {
+  for (Family family : {Family::NT, Family::Win9x}) {
+    sim::Machine m = InstalledMachine(family);
+    m.answers = {IDYES};
+    sim::FailNext(m, family == Family::NT ? "MoveFileExA" : "CreateProcessA");
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    EXPECT_EQ(Boxes(m).size(), 2u);
+    EXPECT_EQ(sim::LastRunLeftovers().handles, 0);
+  }
+}
+
+TEST(MainFlow, MemoryExhaustedWhilePlanningEndsBeforeTheDialog) {
+  sim::Machine m = InstalledMachine(Family::NT);
+  m.answers = {IDYES};
+  sim::FailNext(m, "LocalAlloc");
+  std::string before = test::Snapshot(m);
+  EXPECT_EQ(test::RunUninstaller(m), 1);
+  EXPECT_EQ(Boxes(m).back(), "(null)|Memory allocation error|0");
+  EXPECT_FALSE(Called(m, "DialogBoxParamA"));
+  EXPECT_EQ(test::Snapshot(m), before);
+}
+
+}  // namespace

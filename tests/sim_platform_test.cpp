@@ -1,0 +1,182 @@
+// The stand-in's profile reads, files and processes, held to what the
+// uninstaller relies on from the real platform.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "harness.h"
+
+namespace {
+
+struct Read {
+  DWORD length;
+  std::string text;
+};
+
+Read ReadProfile(sim::Machine &m, const char *section, const char *key, const char *fallback, DWORD size,
+                 const char *file = "test.ini") {
+  Read read{};
+  test::RunInProcess(m, [&] {
+    std::vector<char> buffer(size + 1, '#');
+    read.length = GetPrivateProfileStringA(section, key, fallback, buffer.data(), size, file);
+    read.text = buffer.data();
+    return 0;
+  });
+  return read;
+}
+
+TEST(SimProfile, ReadsAsThePlatformDoes) {
+  const struct {
+    const char *label;
+    const char *ini;  // nullptr: no file
+    const char *section;
+    const char *key;
+    DWORD size;
+    DWORD length;
+    std::string text;
+  } cases[] = {
+      {"missing file gives the default", nullptr, "S", "K", 32, 3, "def"},
+      {"missing section", "[T]\nK=v\n", "S", "K", 32, 3, "def"},
+      {"missing key", "[S]\nJ=v\n", "S", "K", 32, 3, "def"},
+      {"empty value is empty, not the default", "[S]\nK=\n", "S", "K", 32, 0, ""},
+      {"names match regardless of case", "[sEcT]\nkEy=value\n", "SECT", "KEY", 32, 5, "value"},
+      {"blanks around the value go", "[S]\nK =  v w  \r\n", "S", "K", 32, 3, "v w"},
+      {"one pair of quotes goes", "[S]\nK=\"quoted\"\n", "S", "K", 32, 6, "quoted"},
+      {"cut to size - 1, terminated", "[S]\nK=abcdefgh\n", "S", "K", 5, 4, "abcd"},
+      {"the first of two keys wins", "[S]\nK=one\nK=two\n", "S", "K", 32, 3, "one"},
+      {"comment lines are skipped", "[S]\n;K=no\nK=yes\n", "S", "K", 32, 3, "yes"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::Machine m = test::NewMachine();
+    if (c.ini) test::PutWindowsFile(m, "test.ini", c.ini);
+    Read read = ReadProfile(m, c.section, c.key, "def", c.size);
+    EXPECT_EQ(read.length, c.length);
+    EXPECT_EQ(read.text, c.text);
+  }
+}
+
+TEST(SimProfile, NeverCutsADoubleByteCharacterInHalf) {
+  sim::Machine m = test::NewMachine(sim::Family::NT, 932);
+  test::PutWindowsFile(m, "test.ini", "[S]\nK=C:\\\x95\x5C\n");
+  Read read = ReadProfile(m, "S", "K", "", 5);
+  EXPECT_EQ(read.text, "C:\\");
+  EXPECT_EQ(read.length, 3u);
+}
+
+TEST(SimFiles, RemoveDirectoryOnlyEmptyAndResolvedAsWindowsDoes) {
+  const struct {
+    const char *label;
+    const char *path;
+    BOOL result;
+  } cases[] = {
+      {"non-empty directory stays", "C:\\Apps", FALSE},
+      {"empty directory goes", "C:\\Apps\\Empty", TRUE},
+      {"trailing backslash accepted", "C:\\Apps\\Empty\\", TRUE},
+      {"case does not matter", "c:\\apps\\EMPTY", TRUE},
+      {"doubled backslashes collapse", "C:\\\\Apps\\\\Empty", TRUE},
+      {"a file is not a directory", "C:\\Apps\\file.txt", FALSE},
+      {"missing", "C:\\Apps\\Nothing", FALSE},
+      {"drive root", "C:\\", FALSE},
+      {"current directory of the drive", "C:", FALSE},
+      {"locked", "C:\\Apps\\Locked", FALSE},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::Machine m = test::NewMachine();
+    sim::AddFile(m, "C:\\Apps\\file.txt");
+    sim::AddDirectory(m, "C:\\Apps\\Empty");
+    sim::AddDirectory(m, "C:\\Apps\\Locked");
+    sim::Lock(m, "C:\\Apps\\Locked");
+    BOOL result = -1;
+    test::RunInProcess(m, [&] { return result = RemoveDirectoryA(c.path); });
+    EXPECT_EQ(result, c.result);
+  }
+}
+
+TEST(SimFiles, DeleteFileRefusesDirectoriesLockedFilesAndTheRunningImage) {
+  sim::Machine m = test::NewMachine();
+  sim::AddFile(m, "C:\\Apps\\a.txt");
+  sim::AddFile(m, "C:\\Apps\\b.txt");
+  sim::Lock(m, "C:\\Apps\\b.txt");
+  std::vector<BOOL> results;
+  test::RunInProcess(m, [&] {
+    for (const char *path : {"C:\\APPS\\A.TXT", "C:\\Apps\\b.txt", "C:\\Apps", "C:\\Apps\\none.txt"})
+      results.push_back(DeleteFileA(path));
+    results.push_back(DeleteFileA(sim::Current().executablePath.c_str()));
+    return 0;
+  });
+  EXPECT_EQ(results, (std::vector<BOOL>{TRUE, FALSE, FALSE, FALSE, FALSE}));
+  EXPECT_FALSE(sim::Exists(m, "C:\\Apps\\a.txt"));
+  EXPECT_TRUE(sim::Exists(m, "C:\\Apps\\b.txt"));
+}
+
+TEST(SimFiles, DoubleByteTrailBackslashIsPartOfTheName) {
+  sim::Machine m = test::NewMachine(sim::Family::NT, 932);
+  sim::AddDirectory(m, "C:\\\x95\x5C\\Data");  // C:\表\Data
+  EXPECT_TRUE(sim::IsDirectory(m, "C:\\\x95\x5C"));
+  EXPECT_FALSE(sim::Exists(m, "C:\\\x95"));
+}
+
+TEST(SimProcess, ExitProcessEndsTheRunWithItsCode) {
+  sim::Machine m = test::NewMachine();
+  bool after = false;
+  int code = test::RunInProcess(m, [&] {
+    ExitProcess(7);
+    after = true;
+    return 0;
+  });
+  EXPECT_EQ(code, 7);
+  EXPECT_FALSE(after);
+}
+
+TEST(SimProcess, InjectedFailuresHitTheChosenCallsOnly) {
+  sim::Machine m = test::NewMachine();
+  sim::FailNext(m, "LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, 1);
+  std::vector<bool> got;
+  DWORD error = 0;
+  test::RunInProcess(m, [&] {
+    for (int i = 0; i < 3; ++i) {
+      HLOCAL block = LocalAlloc(LPTR, 16);
+      got.push_back(block != nullptr);
+      if (!block) error = GetLastError();
+    }
+    return 0;
+  });
+  EXPECT_EQ(got, (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+}
+
+TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
+  namespace fs = std::filesystem;
+  sim::Machine m;
+  std::string error;
+  ASSERT_TRUE(sim::LoadMachineFolder(m, QV_SOURCE_DIR "/examples/demo", &error)) << error;
+  fs::path out = fs::temp_directory_path() / ("qv-roundtrip-" + std::to_string(getpid()));
+  ASSERT_TRUE(sim::SaveMachineFolder(m, out.string(), &error)) << error;
+  sim::Machine again;
+  ASSERT_TRUE(sim::LoadMachineFolder(again, out.string(), &error)) << error;
+  fs::remove_all(out);
+  EXPECT_EQ(sim::ExportRegistry(again), sim::ExportRegistry(m));
+  ASSERT_EQ(again.files.size(), m.files.size());
+  for (const auto &entry : m.files) {
+    SCOPED_TRACE(entry.second.path);
+    auto it = again.files.find(entry.first);
+    ASSERT_NE(it, again.files.end());
+    EXPECT_EQ(it->second.isDirectory, entry.second.isDirectory);
+    EXPECT_EQ(it->second.data, entry.second.data);
+    EXPECT_EQ(it->second.locked, entry.second.locked);
+  }
+  ASSERT_EQ(again.printers.size(), m.printers.size());
+  for (size_t i = 0; i < m.printers.size(); ++i) {
+    EXPECT_EQ(again.printers[i].port, m.printers[i].port);
+    EXPECT_EQ(again.printers[i].jobs.size(), m.printers[i].jobs.size());
+  }
+  EXPECT_EQ(again.family, m.family);
+  EXPECT_EQ(again.executablePath, m.executablePath);
+  EXPECT_EQ(again.libraries.size(), m.libraries.size());
+}
+
+}  // namespace

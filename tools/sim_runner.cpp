@@ -1,0 +1,161 @@
+// qvuninst-sim: runs the uninstaller on a machine folder with the stand-in
+// platform. Message boxes are shown in the terminal and answered there (or
+// from --answers / the folder's [Answers] when not interactive), the progress
+// dialog is drawn as a bar, and the resulting machine is written back, with
+// result.ini telling the exit code, the boxes and what awaits a restart.
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+
+#include "control/control.h"
+#include "machine.h"
+
+namespace {
+struct Options {
+  std::string machine;
+  std::string out;
+  std::string answers;
+  bool haveAnswers = false;
+  bool run = true;  // --no-run: write the folder back as loaded (a normalised copy)
+};
+
+void Usage() {
+  fprintf(stderr,
+          "usage: qvuninst-sim MACHINE_DIR [--out DIR] [--answers yes,no,...] [--no-run]\n"
+          "  Runs QVUninst on the machine folder and writes the result back (to DIR with --out).\n"
+          "  Without --answers it asks in the terminal, or takes the folder's [Answers] when\n"
+          "  standard input is not a terminal. --no-run writes the folder back as loaded.\n");
+}
+
+bool ParseOptions(int argc, char **argv, Options *options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--out" && i + 1 < argc) {
+      options->out = argv[++i];
+    } else if (arg == "--answers" && i + 1 < argc) {
+      options->answers = argv[++i];
+      options->haveAnswers = true;
+    } else if (arg == "--no-run") {
+      options->run = false;
+    } else if (!arg.empty() && arg[0] != '-' && options->machine.empty()) {
+      options->machine = arg;
+    } else {
+      return false;
+    }
+  }
+  if (options->out.empty()) options->out = options->machine;
+  return !options->machine.empty();
+}
+
+std::string ButtonsOf(UINT style) { return (style & 0xF) == MB_YESNO ? "Yes/No" : "OK"; }
+
+std::string Escaped(const std::string &text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return out;
+}
+
+void ShowBox(const sim::MessageBoxRecord &box) {
+  printf("\n+-- %s --\n", box.captionIsNull ? "Error" : box.caption.c_str());
+  std::istringstream lines(box.text);
+  for (std::string line; std::getline(lines, line);) printf("| %s\n", line.c_str());
+  printf("+-- [%s]\n", ButtonsOf(box.style).c_str());
+}
+
+int AskInTerminal(const sim::MessageBoxRecord &box) {
+  ShowBox(box);
+  if ((box.style & 0xF) != MB_YESNO) return IDOK;
+  for (;;) {
+    printf("Yes or No? ");
+    fflush(stdout);
+    char line[64];
+    if (!fgets(line, sizeof line, stdin)) return IDNO;
+    if (line[0] == 'y' || line[0] == 'Y') return IDYES;
+    if (line[0] == 'n' || line[0] == 'N') return IDNO;
+  }
+}
+
+void DrawProgress(const sim::ProgressBar &bar) {
+  int span = bar.rangeMax - bar.rangeMin;
+  int filled = span > 0 ? (bar.position - bar.rangeMin) * 40 / span : 0;
+  if (filled < 0) filled = 0;
+  if (filled > 40) filled = 40;
+  printf("\r[%s%s] %d/%d", std::string(static_cast<size_t>(filled), '#').c_str(),
+         std::string(static_cast<size_t>(40 - filled), '.').c_str(), bar.position - bar.rangeMin, span);
+  if (bar.position >= bar.rangeMax) printf("\n");
+  fflush(stdout);
+}
+
+int UninstallerProcess() {
+  return WinMain(reinterpret_cast<HINSTANCE>(sim::kInstanceHandle), nullptr, const_cast<char *>(""), SW_SHOWNORMAL);
+}
+
+std::string ResultText(const sim::Machine &m, int exitCode) {
+  std::string text = "[Result]\nExitCode=" + std::to_string(exitCode) +
+                     "\nElapsedMs=" + std::to_string(m.clockMs) + "\n";
+  for (size_t i = 0; i < m.messageBoxes.size(); ++i) {
+    const sim::MessageBoxRecord &box = m.messageBoxes[i];
+    text += "\n[Box" + std::to_string(i + 1) + "]\nCaption=" + (box.captionIsNull ? "(null)" : box.caption) +
+            "\nText=" + Escaped(box.text) + "\nStyle=" + std::to_string(box.style) +
+            "\nAnswer=" + std::to_string(box.answer) + "\n";
+  }
+  text += "\n[PendingDeletes]\n";
+  for (size_t i = 0; i < m.pendingDeletes.size(); ++i)
+    text += std::to_string(i + 1) + "=" + m.pendingDeletes[i] + "\n";
+  text += "\n[Processes]\n";
+  for (size_t i = 0; i < m.processes.size(); ++i)
+    text += std::to_string(i + 1) + "=" + m.processes[i].commandLine + "\n";
+  return text;
+}
+}  // namespace
+
+int main(int argc, char **argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    Usage();
+    return 2;
+  }
+  sim::Machine machine;
+  std::string error;
+  if (!sim::LoadMachineFolder(machine, options.machine, &error)) {
+    fprintf(stderr, "qvuninst-sim: %s\n", error.c_str());
+    return 2;
+  }
+  if (options.haveAnswers) {
+    machine.answers.clear();
+    std::istringstream list(options.answers);
+    for (std::string answer; std::getline(list, answer, ',');)
+      machine.answers.push_back(answer == "yes" || answer == "Yes" ? IDYES : IDNO);
+  }
+  if (options.haveAnswers || !isatty(0)) {
+    machine.answerBox = [&machine](const sim::MessageBoxRecord &box) {
+      ShowBox(box);
+      int answer = IDOK;
+      if ((box.style & 0xF) == MB_YESNO) {
+        answer = machine.answers.empty() ? IDNO : machine.answers.front();
+        if (!machine.answers.empty()) machine.answers.pop_front();
+        printf("> %s\n", answer == IDYES ? "Yes" : "No");
+      }
+      return answer;
+    };
+  } else {
+    machine.answerBox = AskInTerminal;
+  }
+  machine.onProgress = DrawProgress;
+  int exitCode = options.run ? sim::RunProcess(machine, UninstallerProcess) : 0;
+  machine.answerBox = nullptr;
+  if (!sim::SaveMachineFolder(machine, options.out, &error)) {
+    fprintf(stderr, "qvuninst-sim: %s\n", error.c_str());
+    return 2;
+  }
+  FILE *result = fopen((options.out + "/result.ini").c_str(), "wb");
+  if (result) {
+    fputs(ResultText(machine, exitCode).c_str(), result);
+    fclose(result);
+  }
+  printf("\nexit code %d; machine written to %s\n", exitCode, options.out.c_str());
+  return exitCode;
+}

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds both targets and runs every test: the host
+# build (unit tests and whole runs on the stand-in), the same under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build's
+# checks of QVUninst.exe itself.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install_deps.sh
+jobs=$(nproc)
+for preset in host host-sanitize win32; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
