@@ -243,3 +243,36 @@ TEST(MainFlow, MemoryExhaustedWhilePlanningEndsBeforeTheDialog) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MainFlow, WithoutACatalogEveryTextIsItsDefault) {
+  const struct {
+    const char *label;
+    std::function<void(sim::Machine &)> arrange;
+    std::vector<std::string> boxes;
+    int exitCode;
+  } cases[] = {
+      {"question and completion",
+       [](sim::Machine &m) { m.answers = {IDYES}; },
+       {"Uninstaller|Uninstall Lumora\nAre you Sure ?|36", "Complete|Uninstall is Complete|0"},
+       1},
+      {"wizard refusal",
+       [](sim::Machine &m) { test::AddWindow(m, "Wizard to add E-mail printing Port (1/3)"); },
+       {"Uninstaller|The wizard to add E-mail printing is displayed.|0"},
+       0},
+      {"pending jobs: ERRORMES2 has no default",
+       [](sim::Machine &m) { test::AddPrinter(m, "Mail", "QVMAIL1:", 1); },
+       {"Uninstaller||16"},
+       0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::Machine m = InstalledMachine(Family::NT);
+    c.arrange(m);
+    EXPECT_EQ(test::RunUninstaller(m), c.exitCode);
+    EXPECT_EQ(Boxes(m), c.boxes);
+  }
+}
+
+}  // namespace
