@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The demo machine, answered No: exit code 1 and nothing changed.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/common.bash"
 run_machine examples/demo --answers no
 expect_exit 1
 expect_unchanged

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A paused job on one of the product's ports: refused with ERRORMES2, nothing changed.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/common.bash"
 run_machine examples/demo-pending-job --answers yes
 expect_exit 0
 expect_result "Text=Print jobs are waiting on an E-mail printing port. Print or delete them, then try again."

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The demo machine, answered Yes: the product goes, everything else stays.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/common.bash"
 run_machine examples/demo --answers yes
 expect_exit 1
 expect_result "Text=Lumora E-mail Printing has been removed."
