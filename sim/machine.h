@@ -113,6 +113,24 @@ struct DialogRecord {
   HWND owner = nullptr;
   LPARAM initParam = 0;
   ProgressBar bar;
+  // As parsed from the template in the resource script.
+  struct Control {
+    std::string className;
+    std::string text;
+    int id = 0;
+    DWORD style = 0;
+    int x = 0, y = 0, cx = 0, cy = 0;
+  };
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  int x = 0, y = 0, cx = 0, cy = 0;
+  int fontPointSize = 0;
+  std::string fontName;  // bytes as in the script (its code page)
+  std::string caption;
+  std::vector<Control> controls;
+  // While it runs: its dialog procedure; destroyed once DialogBoxParamA returns.
+  DLGPROC procedure = nullptr;
+  bool destroyed = false;
 };
 
 struct Call {
@@ -245,6 +263,10 @@ void SetBinary(Machine &m, const std::string &keyPath, const std::string &name, 
 const RegValue *FindValue(const Machine &m, const std::string &keyPath, const std::string &name);
 
 // Machine folders: machine.ini, registry.reg and drive_c/.
+// machine.ini is applied in two halves: [Machine] before the registry and the
+// drives are loaded, everything else (printers, windows, locks...) after.
+void ApplyMachineHeader(Machine &m, const std::string &iniText);
+void ApplyMachineBody(Machine &m, const std::string &iniText);
 bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error);
 bool SaveMachineFolder(const Machine &m, const std::string &folder, std::string *error);
 // REGEDIT4 text of HKEY_LOCAL_MACHINE, and back.

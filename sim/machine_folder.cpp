@@ -232,22 +232,13 @@ bool SaveDrives(const Machine &m, const fs::path &folder) {
 }
 }  // namespace
 
-bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error) {
-  std::string ini;
-  if (!ReadWholeFile(fs::path(folder) / "machine.ini", &ini)) {
-    *error = "no machine.ini in " + folder;
-    return false;
-  }
-  std::vector<IniSection> sections = ParseIni(ini);
-  for (const IniSection &s : sections)
+void ApplyMachineHeader(Machine &m, const std::string &iniText) {
+  for (const IniSection &s : ParseIni(iniText))
     if (StartsWithName(s.name, "Machine")) ApplyMachineSection(m, s);
-  std::string reg;
-  if (ReadWholeFile(fs::path(folder) / "registry.reg", &reg) && !ImportRegistry(m, reg, error)) return false;
-  if (!LoadDrives(m, folder)) {
-    *error = "cannot read the drives of " + folder;
-    return false;
-  }
-  for (const IniSection &s : sections) {
+}
+
+void ApplyMachineBody(Machine &m, const std::string &iniText) {
+  for (const IniSection &s : ParseIni(iniText)) {
     if (StartsWithName(s.name, "Printer")) ApplyPrinterSection(m, s);
     if (StartsWithName(s.name, "Window")) m.windows.push_back(TopWindow{Get(s, "Title"), Get(s, "Class")});
     if (StartsWithName(s.name, "Library")) ApplyLibrarySection(m, s);
@@ -260,6 +251,22 @@ bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error
     if (StartsWithName(s.name, "RegistryLocks"))
       for (const auto &entry : s.entries) ApplyRegistryLock(m, entry.first, entry.second);
   }
+}
+
+bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error) {
+  std::string ini;
+  if (!ReadWholeFile(fs::path(folder) / "machine.ini", &ini)) {
+    *error = "no machine.ini in " + folder;
+    return false;
+  }
+  ApplyMachineHeader(m, ini);
+  std::string reg;
+  if (ReadWholeFile(fs::path(folder) / "registry.reg", &reg) && !ImportRegistry(m, reg, error)) return false;
+  if (!LoadDrives(m, folder)) {
+    *error = "cannot read the drives of " + folder;
+    return false;
+  }
+  ApplyMachineBody(m, ini);
   return true;
 }
 

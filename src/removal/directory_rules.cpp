@@ -1,0 +1,51 @@
+// The two directory rules of the manifest: [PATHS] entries are removed with
+// every ancestor that comes free, [STMPATHS] entries by timed attempts on the
+// directory and its parent, sparing ROOT. Both cut working copies in place;
+// separators are found DBCS-aware so that a 0x5C trail byte never cuts.
+#include "removal.h"
+
+namespace {
+enum { kWorkingPathSize = 260, kAttempts = 10, kAttemptWaitMs = 500 };
+
+void AttemptTenTimes(const char *path) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    RemoveDirectoryA(path);
+    Sleep(kAttemptWaitMs);
+  }
+}
+
+// Drops exactly one trailing backslash (a real separator, not a trail byte).
+void StripOneTrailingSeparator(char *text) {
+  char *last = LastPathSeparator(text);
+  if (last && last[1] == 0) *last = 0;
+}
+}  // namespace
+
+int RemoveDirectoryWalkUp(const char *path) {
+  char working[kWorkingPathSize];
+  // An entry longer than the working copy would be acted on cut: leave it.
+  if (!CopyTextWhole(working, sizeof working, path)) return 1;
+  RemoveDirectoryA(working);
+  for (char *cut = LastPathSeparator(working); cut; cut = LastPathSeparator(working)) {
+    *cut = 0;
+    if (!RemoveDirectoryA(working)) break;
+  }
+  return 1;
+}
+
+int RemoveDirectoryWithRetry(const char *path, const char *root) {
+  char working[kWorkingPathSize];
+  char rootCopy[kWorkingPathSize];
+  // Neither a cut entry nor a cut ROOT (which could no longer protect the
+  // right directory) is acted on.
+  if (!CopyTextWhole(working, sizeof working, path)) return 1;
+  if (!CopyTextWhole(rootCopy, sizeof rootCopy, root)) return 1;
+  StripOneTrailingSeparator(rootCopy);
+  AttemptTenTimes(working);
+  char *cut = LastPathSeparator(working);
+  if (!cut) return 1;
+  *cut = 0;
+  if (TextEqual(working, rootCopy)) return 1;
+  AttemptTenTimes(working);
+  return 1;
+}
