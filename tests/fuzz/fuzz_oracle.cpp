@@ -1,0 +1,236 @@
+// The fuzz target's oracle. It reads the manifest as a whole read would give
+// it and derives, independently of the product, what the uninstaller may
+// touch; then compares the machine after the run with the one before.
+#include "fuzz_oracle.h"
+
+#include <stdio.h>
+
+namespace fuzz {
+
+namespace {
+const char kUninstallRoot[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kMonitorsRoot[] = "System\\CurrentControlSet\\Control\\Print\\Monitors";
+const size_t kListMax = 260, kDirectoryMax = 259, kInstallPathMax = 259, kNodeMax = 127, kEntryMax = 259,
+             kMonitorMax = 260;
+
+std::string Manifest(const sim::Machine &m) {
+  auto it = m.files.find(sim::FoldPath(m, m.windowsDirectory + "\\QVFList.ini"));
+  return it == m.files.end() || it->second.isDirectory ? "" : it->second.data;
+}
+
+std::string Value(const std::string &ini, const char *section, const std::string &key) {
+  bool found = false;
+  return sim::ReadProfileValue(ini, section, key, &found);
+}
+
+std::vector<std::string> List(const std::string &ini, const char *section, const char *format) {
+  std::vector<std::string> values;
+  for (int i = 0;; ++i) {
+    char key[16];
+    snprintf(key, sizeof key, format, i);
+    std::string value = Value(ini, section, key);
+    if (value.empty()) return values;
+    values.push_back(value);
+  }
+}
+
+// Offsets of the backslashes in text, skipping double-byte characters.
+std::vector<size_t> Separators(const sim::Machine &m, const std::string &text) {
+  std::vector<size_t> at;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (sim::IsLeadByte(m, static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
+      ++i;
+      continue;
+    }
+    if (text[i] == '\\') at.push_back(i);
+  }
+  return at;
+}
+
+std::vector<std::string> ChainNodes(const sim::Machine &m, const std::string &path) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  std::vector<size_t> cuts = Separators(m, path);
+  cuts.push_back(path.size());
+  for (size_t cut : cuts) {
+    if (cut > start) pieces.push_back(path.substr(start, cut - start));
+    start = cut + 1;
+  }
+  std::vector<std::string> nodes;
+  if (pieces.empty() || pieces[0].size() > kNodeMax) return nodes;
+  std::string prefix = pieces[0];
+  for (size_t i = 1; i < pieces.size(); ++i) {
+    prefix += "\\" + pieces[i];
+    if (prefix.size() > kNodeMax) break;
+    nodes.push_back(prefix);
+  }
+  return nodes;
+}
+
+void AllowDirectory(const sim::Machine &m, Expectations &e, const std::string &arg) {
+  e.dirArgs.insert(arg);
+  std::string folded = sim::FoldPath(m, arg);
+  if (!folded.empty()) e.removable.insert(folded);
+}
+
+std::string Serialise(const sim::RegKey &key) {
+  std::string text;
+  for (const sim::RegValue &v : key.values) text += v.name + "|" + std::to_string(v.type) + "|" + v.data + "\n";
+  return text;
+}
+
+void CaptureKeys(const sim::Machine &m, const sim::RegKey &key, const std::string &path, State &state) {
+  state.keys[sim::Fold(m, path)] = Serialise(key);
+  for (const auto &sub : key.subkeys) CaptureKeys(m, *sub, path.empty() ? sub->name : path + "\\" + sub->name, state);
+}
+
+bool Within(const std::string &foldedPath, const std::string &foldedRoot) {
+  return !foldedRoot.empty() &&
+         (foldedPath == foldedRoot || foldedPath.compare(0, foldedRoot.size() + 1, foldedRoot + "\\") == 0);
+}
+
+std::string CheckCalls(const Expectations &e, const sim::Machine &after) {
+  for (const sim::Call &c : sim::CallsTo(after, "DeleteFileA"))
+    if (!e.fileArgs.count(c.args[0])) return "DeleteFileA on a path the manifest does not name whole: " + c.args[0];
+  for (const sim::Call &c : sim::CallsTo(after, "RemoveDirectoryA"))
+    if (!e.dirArgs.count(c.args[0])) return "RemoveDirectoryA on a path the manifest does not name: " + c.args[0];
+  for (const sim::Call &c : sim::CallsTo(after, "RegDeleteKeyA"))
+    if (c.args[1] != e.entryKeyArg) return "RegDeleteKeyA on " + c.args[1];
+  for (const sim::Call &c : sim::CallsTo(after, "DeletePortA"))
+    if (!e.ports.count(c.args[2])) return "DeletePortA on " + c.args[2];
+  for (const sim::Call &c : sim::CallsTo(after, "DeleteMonitorA"))
+    if (c.args[2] != e.monitor) return "DeleteMonitorA on " + c.args[2];
+  for (const sim::Call &c : sim::CallsTo(after, "LoadLibraryA"))
+    if (c.args[0] != e.setupLibrary) return "LoadLibraryA on " + c.args[0];
+  return "";
+}
+
+std::string CheckFiles(const Expectations &e, const State &now) {
+  for (const auto &entry : now.files) {
+    auto was = e.before.files.find(entry.first);
+    if (was == e.before.files.end()) return "a file appeared: " + entry.first;
+    if (was->second != entry.second) return "a file changed: " + entry.first;
+  }
+  for (const auto &entry : e.before.files)
+    if (!now.files.count(entry.first) && !e.removable.count(entry.first)) return "removed, not named: " + entry.first;
+  return "";
+}
+
+std::string CheckRegistry(const Expectations &e, const State &now) {
+  for (const auto &entry : now.keys) {
+    auto was = e.before.keys.find(entry.first);
+    if (was == e.before.keys.end()) return "a key appeared: " + entry.first;
+    if (was->second != entry.second && !Within(entry.first, e.entryKey) && !Within(entry.first, e.monitorKey))
+      return "a key's values changed: " + entry.first;
+  }
+  for (const auto &entry : e.before.keys)
+    if (!now.keys.count(entry.first) && !Within(entry.first, e.entryKey) && !Within(entry.first, e.monitorKey))
+      return "a key went that was not named: " + entry.first;
+  return "";
+}
+
+// A printer may only move from one of the monitor's ports, named exactly, to
+// the parallel port.
+std::string CheckPrinters(const Expectations &e, const sim::Machine &after) {
+  if (after.printers.size() != e.before.printers.size()) return "printers came or went";
+  for (size_t i = 0; i < after.printers.size(); ++i) {
+    const sim::Printer &p = after.printers[i];
+    std::string now = p.name + "|" + p.port + "|" + std::to_string(p.jobs.size());
+    if (now == e.before.printers[i]) continue;
+    std::string was = e.before.printers[i];
+    std::string wasPort = was.substr(was.find('|') + 1, was.rfind('|') - was.find('|') - 1);
+    if (p.port != e.replacementPort || !e.ports.count(wasPort)) return "a printer changed: " + was + " -> " + now;
+  }
+  return "";
+}
+
+std::string CheckProgress(const Expectations &e, const sim::Machine &after, DWORD stepCount) {
+  if (after.dialogs.empty()) return "";
+  const sim::ProgressBar &bar = after.dialogs.back().bar;
+  if (stepCount != e.steps)
+    return "step count " + std::to_string(stepCount) + ", expected " + std::to_string(e.steps);
+  if (static_cast<DWORD>(bar.stepItCount) != stepCount)
+    return std::to_string(bar.stepItCount) + " steps sent for a count of " + std::to_string(stepCount);
+  if (stepCount <= 0xFFFF && bar.position != bar.rangeMax) return "the bar did not end full";
+  return "";
+}
+}  // namespace
+
+State Capture(const sim::Machine &m) {
+  State state;
+  for (const auto &entry : m.files) state.files[entry.first] = (entry.second.isDirectory ? "D" : "F") + entry.second.data;
+  CaptureKeys(m, m.localMachine, "", state);
+  for (const sim::Printer &p : m.printers) state.printers.push_back(p.name + "|" + p.port + "|" + std::to_string(p.jobs.size()));
+  return state;
+}
+
+Expectations Expect(const sim::Machine &m) {
+  Expectations e;
+  e.before = Capture(m);
+  std::string ini = Manifest(m);
+  for (const std::string &file : List(ini, "FILES", "FILE%02d")) {
+    ++e.steps;
+    if (file.size() > kListMax) continue;
+    e.fileArgs.insert(file);
+    e.removable.insert(sim::FoldPath(m, file));
+  }
+  for (const char *name : {"QVFList.ini", "QVUninst.ini"}) {
+    std::string path = m.windowsDirectory + "\\" + name;
+    e.fileArgs.insert(path);
+    e.removable.insert(sim::FoldPath(m, path));
+  }
+  for (const std::string &dir : List(ini, "PATHS", "PATH%02d")) {
+    if (dir.size() > kDirectoryMax) continue;
+    AllowDirectory(m, e, dir);
+    for (size_t cut : Separators(m, dir)) AllowDirectory(m, e, dir.substr(0, cut));
+  }
+  for (const std::string &dir : List(ini, "STMPATHS", "PATH%02d")) {
+    ++e.retryEntries;
+    if (dir.size() > kDirectoryMax) continue;
+    AllowDirectory(m, e, dir);
+    std::vector<size_t> cuts = Separators(m, dir);
+    if (!cuts.empty()) AllowDirectory(m, e, dir.substr(0, cuts.back()));
+  }
+  std::string install = Value(ini, "UNINSTALL", "PATH");
+  if (install.size() <= kInstallPathMax) {
+    for (const std::string &node : ChainNodes(m, install)) {
+      AllowDirectory(m, e, node);
+      ++e.steps;
+    }
+  }
+  std::string entry = Value(ini, "UnInstKey", "UnInstKey");
+  if (!entry.empty() && entry.size() <= kEntryMax) {
+    e.entryKeyArg = std::string(kUninstallRoot) + "\\" + entry;
+    e.entryKey = sim::Fold(m, e.entryKeyArg);
+  }
+  std::string monitor = Value(ini, "LPR", "Monitor");
+  if (!monitor.empty() && monitor.size() <= kMonitorMax) {
+    e.monitor = monitor;
+    std::string key = std::string(kMonitorsRoot) + "\\" + monitor;
+    e.monitorKey = sim::Fold(m, key);
+    const sim::RegKey *ports = sim::FindKey(m, key + "\\Ports");
+    if (ports)
+      for (const auto &port : ports->subkeys) e.ports.insert(port->name);
+    const sim::RegValue *installPath = sim::FindValue(m, key, "InstallPath");
+    if (installPath) e.setupLibrary = std::string(installPath->data.c_str()) + "\\_SETUP.DLL";
+  }
+  e.replacementPort = m.family == sim::Family::NT ? "LPT1:" : "LPT1";
+  return e;
+}
+
+std::string Check(const Expectations &e, const sim::Machine &after, int exitCode, DWORD stepCount) {
+  if (exitCode != 0 && exitCode != 1) return "exit code " + std::to_string(exitCode);
+  State now = Capture(after);
+  if (exitCode == 0 && (now.files != e.before.files || now.keys != e.before.keys || now.printers != e.before.printers))
+    return "a refusal changed the machine";
+  if (after.clockMs > 10000u * static_cast<uint64_t>(e.retryEntries))
+    return "took " + std::to_string(after.clockMs) + " ms for " + std::to_string(e.retryEntries) + " retried entries";
+  std::string failure = CheckCalls(e, after);
+  if (failure.empty()) failure = CheckFiles(e, now);
+  if (failure.empty()) failure = CheckRegistry(e, now);
+  if (failure.empty()) failure = CheckPrinters(e, after);
+  if (failure.empty()) failure = CheckProgress(e, after, stepCount);
+  return failure;
+}
+
+}  // namespace fuzz

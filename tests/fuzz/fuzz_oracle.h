@@ -1,0 +1,43 @@
+// What must hold after any uninstall on the stand-in, worked out from the
+// machine before the run: the oracle of the fuzz target.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "machine.h"
+
+namespace fuzz {
+
+// The parts of a machine a run can change, as plain values.
+struct State {
+  std::map<std::string, std::string> files;  // folded path -> "D" or "F" + data
+  std::map<std::string, std::string> keys;   // folded key path -> its values, serialised
+  std::vector<std::string> printers;         // name, port and job count
+};
+
+struct Expectations {
+  State before;
+  std::set<std::string> fileArgs;  // what DeleteFileA may be given
+  std::set<std::string> dirArgs;   // what RemoveDirectoryA may be given
+  std::set<std::string> removable;  // folded paths the run may remove
+  std::string entryKey;             // folded Uninstall subkey the run may change, or ""
+  std::string entryKeyArg;          // what RegDeleteKeyA may be given
+  std::string monitorKey;           // folded monitor key the run may remove, or ""
+  std::string monitor;              // what DeleteMonitorA may be given
+  std::set<std::string> ports;      // what DeletePortA may be given: the monitor's ports
+  std::string replacementPort;
+  std::string setupLibrary;  // what LoadLibraryA may be given
+  int retryEntries = 0;      // [STMPATHS] entries: each costs at most 10 s
+  DWORD steps = 0;           // [FILES] entries plus chain nodes
+};
+
+Expectations Expect(const sim::Machine &m);
+State Capture(const sim::Machine &m);
+
+// "" when every invariant holds, else what broke.
+std::string Check(const Expectations &expected, const sim::Machine &after, int exitCode, DWORD stepCount);
+
+}  // namespace fuzz
