@@ -58,6 +58,8 @@ void AddFile(Machine &m, const std::string &path, const std::string &data) {
   if (node.path.empty()) node.path = normalized;
   node.isDirectory = false;
   node.data = data;
+  static uint64_t lastVersion = 0;
+  node.version = ++lastVersion;
 }
 
 bool Exists(const Machine &m, const std::string &path) {

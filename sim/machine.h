@@ -25,6 +25,7 @@ struct FileNode {
   bool isDirectory = false;
   bool locked = false;  // deleting or removing it fails (in use)
   std::string data;     // file contents
+  uint64_t version = 0;  // new whenever the contents are set; lets readers cache
 };
 
 struct RegValue {

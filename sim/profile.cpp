@@ -3,6 +3,9 @@
 #include <ctype.h>
 #include <string.h>
 
+#include <map>
+#include <set>
+
 #include "machine.h"
 
 namespace sim {
@@ -69,6 +72,49 @@ std::string ReadProfileValue(const std::string &iniText, const std::string &sect
   return "";
 }
 
+namespace {
+// The platform keeps a profile file it has read in memory; so does the
+// stand-in, as parsed sections, until the file's contents change. Without it
+// every read would parse the whole file again.
+struct ParsedProfile {
+  uint64_t version = 0;
+  std::map<std::string, std::map<std::string, std::string>> sections;  // upper-cased names; first wins
+};
+
+std::string Upper(const std::string &name) {
+  std::string upper = name;
+  for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+const ParsedProfile &Parsed(const std::string &foldedPath, const FileNode &file) {
+  static std::map<std::string, ParsedProfile> cache;
+  ParsedProfile &parsed = cache[foldedPath];
+  if (parsed.version == file.version && file.version != 0) return parsed;
+  parsed = ParsedProfile();
+  parsed.version = file.version;
+  std::set<std::string> seen;
+  for (const IniSection &section : ParseIni(file.data)) {
+    std::string name = Upper(section.name);
+    if (!seen.insert(name).second) continue;  // the first of duplicated sections wins
+    auto &keys = parsed.sections[name];
+    for (const auto &entry : section.entries) keys.emplace(Upper(entry.first), entry.second);
+  }
+  return parsed;
+}
+}  // namespace
+
+bool ReadProfileFile(const std::string &foldedPath, const FileNode &file, const std::string &section,
+                     const std::string &key, std::string *value) {
+  const ParsedProfile &parsed = Parsed(foldedPath, file);
+  auto s = parsed.sections.find(Upper(section));
+  if (s == parsed.sections.end()) return false;
+  auto k = s->second.find(Upper(key));
+  if (k == s->second.end()) return false;
+  *value = k->second;
+  return true;
+}
+
 // Copies a value into the caller's buffer as the platform does: at most
 // size - 1 bytes, always terminated, never ending in half a double-byte character.
 DWORD CopyProfileText(const Machine &m, const std::string &value, char *buffer, DWORD size) {
@@ -99,9 +145,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
     if (path.find_first_of("\\/:") == std::string::npos) path = m.windowsDirectory + "\\" + path;
     auto file = m.files.find(sim::FoldPath(m, path));
     if (file != m.files.end() && !file->second.isDirectory) {
-      bool found = false;
-      std::string stored = sim::ReadProfileValue(file->second.data, lpAppName, lpKeyName, &found);
-      if (found) value = stored;
+      sim::ReadProfileFile(file->first, file->second, lpAppName, lpKeyName, &value);
     }
   }
   DWORD result = sim::CopyProfileText(m, value, lpReturnedString, nSize);
