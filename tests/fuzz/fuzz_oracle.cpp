@@ -18,9 +18,17 @@ std::string Manifest(const sim::Machine &m) {
   return it == m.files.end() || it->second.isDirectory ? "" : it->second.data;
 }
 
+// A value as the uninstaller sees it: the text up to a NUL, if any. Whether
+// it may be acted on is Whole's business.
 std::string Value(const std::string &ini, const char *section, const std::string &key) {
   bool found = false;
-  return sim::ReadProfileValue(ini, section, key, &found);
+  std::string value = sim::ReadProfileValue(ini, section, key, &found);
+  return value[0] ? value : "";
+}
+
+// Not cut by its read, and one text (no NUL inside).
+bool Whole(const std::string &value, size_t maxLength) {
+  return value.size() <= maxLength && value.find('\0') == std::string::npos;
 }
 
 std::vector<std::string> List(const std::string &ini, const char *section, const char *format) {
@@ -170,7 +178,7 @@ Expectations Expect(const sim::Machine &m) {
   std::string ini = Manifest(m);
   for (const std::string &file : List(ini, "FILES", "FILE%02d")) {
     ++e.steps;
-    if (file.size() > kListMax) continue;
+    if (!Whole(file, kListMax)) continue;
     e.fileArgs.insert(file);
     e.removable.insert(sim::FoldPath(m, file));
   }
@@ -180,31 +188,31 @@ Expectations Expect(const sim::Machine &m) {
     e.removable.insert(sim::FoldPath(m, path));
   }
   for (const std::string &dir : List(ini, "PATHS", "PATH%02d")) {
-    if (dir.size() > kDirectoryMax) continue;
+    if (!Whole(dir, kDirectoryMax)) continue;
     AllowDirectory(m, e, dir);
     for (size_t cut : Separators(m, dir)) AllowDirectory(m, e, dir.substr(0, cut));
   }
   for (const std::string &dir : List(ini, "STMPATHS", "PATH%02d")) {
     ++e.retryEntries;
-    if (dir.size() > kDirectoryMax) continue;
+    if (!Whole(dir, kDirectoryMax)) continue;
     AllowDirectory(m, e, dir);
     std::vector<size_t> cuts = Separators(m, dir);
     if (!cuts.empty()) AllowDirectory(m, e, dir.substr(0, cuts.back()));
   }
   std::string install = Value(ini, "UNINSTALL", "PATH");
-  if (install.size() <= kInstallPathMax) {
+  if (Whole(install, kInstallPathMax)) {
     for (const std::string &node : ChainNodes(m, install)) {
       AllowDirectory(m, e, node);
       ++e.steps;
     }
   }
   std::string entry = Value(ini, "UnInstKey", "UnInstKey");
-  if (!entry.empty() && entry.size() <= kEntryMax) {
+  if (!entry.empty() && Whole(entry, kEntryMax)) {
     e.entryKeyArg = std::string(kUninstallRoot) + "\\" + entry;
     e.entryKey = sim::Fold(m, e.entryKeyArg);
   }
   std::string monitor = Value(ini, "LPR", "Monitor");
-  if (!monitor.empty() && monitor.size() <= kMonitorMax) {
+  if (!monitor.empty() && Whole(monitor, kMonitorMax)) {
     e.monitor = monitor;
     std::string key = std::string(kMonitorsRoot) + "\\" + monitor;
     e.monitorKey = sim::Fold(m, key);
