@@ -276,3 +276,25 @@ TEST(MainFlow, WithoutACatalogEveryTextIsItsDefault) {
 }
 
 }  // namespace
+
+namespace {
+
+// The pending-job check looks at the monitor the removal would empty: a name
+// longer than 127 characters is not cut to another (or no) monitor's.
+TEST(MainFlow, PendingJobCheckSeesTheMonitorTheRemovalWouldEmpty) {
+  const std::string monitor(150, 'M');
+  const std::string key = std::string("System\\CurrentControlSet\\Control\\Print\\Monitors\\") + monitor;
+  for (Family family : {Family::NT, Family::Win9x}) {
+    sim::Machine m = InstalledMachine(family);
+    test::PutWindowsFile(m, "QVFList.ini", "[LPR]\nMonitor=" + monitor + "\n");
+    sim::SetString(m, key, "InstallPath", test::kInstallDir);
+    sim::CreateKey(m, key + "\\Ports\\QVLONG:");
+    test::AddPrinter(m, "Long", "QVLONG:", 1);
+    m.answers = {IDYES};
+    EXPECT_EQ(test::RunUninstaller(m), 0);
+    EXPECT_EQ(Boxes(m), std::vector<std::string>{"Uninstaller||16"});
+    EXPECT_NE(sim::FindKey(m, key + "\\Ports\\QVLONG:"), nullptr);
+  }
+}
+
+}  // namespace
