@@ -39,27 +39,32 @@ BOOL Fail(Machine &m, DWORD error) {
 }
 }  // namespace
 
-void AddDirectory(Machine &m, const std::string &path) {
+namespace {
+// The node for path, with its parent directories made; NULL for a root or an
+// invalid path.
+FileNode *Place(Machine &m, const std::string &path) {
   std::string normalized = NormalizePath(m, path);
-  if (normalized.empty() || IsRoot(normalized)) return;
+  if (normalized.empty() || IsRoot(normalized)) return nullptr;
   std::string parent = ParentOf(normalized);
   if (!parent.empty()) AddDirectory(m, parent);
   FileNode &node = m.files[Fold(m, normalized)];
   if (node.path.empty()) node.path = normalized;
-  node.isDirectory = true;
+  return &node;
+}
+}  // namespace
+
+void AddDirectory(Machine &m, const std::string &path) {
+  FileNode *node = Place(m, path);
+  if (node) node->isDirectory = true;
 }
 
 void AddFile(Machine &m, const std::string &path, const std::string &data) {
-  std::string normalized = NormalizePath(m, path);
-  if (normalized.empty() || IsRoot(normalized)) return;
-  std::string parent = ParentOf(normalized);
-  if (!parent.empty()) AddDirectory(m, parent);
-  FileNode &node = m.files[Fold(m, normalized)];
-  if (node.path.empty()) node.path = normalized;
-  node.isDirectory = false;
-  node.data = data;
+  FileNode *node = Place(m, path);
+  if (!node) return;
   static uint64_t lastVersion = 0;
-  node.version = ++lastVersion;
+  node->isDirectory = false;
+  node->data = data;
+  node->version = ++lastVersion;
 }
 
 bool Exists(const Machine &m, const std::string &path) {
