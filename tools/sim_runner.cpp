@@ -78,7 +78,10 @@ int AskInTerminal(const sim::MessageBoxRecord &box) {
   }
 }
 
+// Drawn once the range is known, and at every step.
 void DrawProgress(const sim::ProgressBar &bar) {
+  const std::string &last = bar.messages.back();
+  if (last.compare(0, 12, "PBM_SETRANGE") != 0 && last.compare(0, 10, "PBM_STEPIT") != 0) return;
   int span = bar.rangeMax - bar.rangeMin;
   int filled = span > 0 ? (bar.position - bar.rangeMin) * 40 / span : 0;
   if (filled < 0) filled = 0;
