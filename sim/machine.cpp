@@ -109,8 +109,17 @@ std::string Fold(const Machine &m, const std::string &text) {
   return folded;
 }
 
+// The process's current directory; a scenario's that is not a full drive
+// path would make relative paths resolve to relative paths again.
+static std::string CurrentDirectoryOf(const Machine &m) {
+  const std::string &cwd = m.currentDirectory;
+  bool full = cwd.size() >= 3 && isalpha(static_cast<unsigned char>(cwd[0])) && cwd[1] == ':' && IsSeparator(cwd[2]);
+  return full ? cwd : "C:\\";
+}
+
 std::string NormalizePath(const Machine &m, const std::string &path) {
   if (path.empty()) return "";
+  const std::string currentDirectory = CurrentDirectoryOf(m);
   std::string drive;
   std::string rest;
   if (path.size() >= 2 && path[1] == ':' && isalpha(static_cast<unsigned char>(path[0]))) {
@@ -118,16 +127,16 @@ std::string NormalizePath(const Machine &m, const std::string &path) {
     rest = path.substr(2);
     if (rest.empty() || !IsSeparator(rest[0])) {
       // Drive-relative: against the current directory when it is on that drive.
-      if (Fold(m, m.currentDirectory.substr(0, 2)) == drive) rest = m.currentDirectory.substr(2) + "\\" + rest;
+      if (Fold(m, currentDirectory.substr(0, 2)) == drive) rest = currentDirectory.substr(2) + "\\" + rest;
       else rest = "\\" + rest;
     }
   } else if (IsSeparator(path[0])) {
     if (path.size() >= 2 && IsSeparator(path[1])) return "";  // UNC: no network here
-    drive = m.currentDirectory.substr(0, 2);
+    drive = currentDirectory.substr(0, 2);
     rest = path;
   } else {
-    drive = m.currentDirectory.substr(0, 2);
-    rest = m.currentDirectory.substr(2) + "\\" + path;
+    drive = currentDirectory.substr(0, 2);
+    rest = currentDirectory.substr(2) + "\\" + path;
   }
   std::vector<std::string> out;
   for (const std::string &piece : SplitComponents(m, rest)) {

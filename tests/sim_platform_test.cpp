@@ -182,3 +182,16 @@ TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by fuzzing: a scenario's current directory that is no full path made
+// relative paths resolve to relative paths again, for ever.
+TEST(SimFiles, RelativePathsResolveAgainstAFullCurrentDirectoryOnly) {
+  sim::Machine m = test::NewMachine();
+  m.currentDirectory = "Cn\\itor\\Ports]";
+  sim::AddDirectory(m, "Rel\\Dir");
+  EXPECT_TRUE(sim::IsDirectory(m, "C:\\Rel\\Dir"));
+}
+
+}  // namespace
