@@ -91,13 +91,16 @@ std::string FormatJob(const PrintJob &job) {
   return status.empty() ? text : text + "|" + status;
 }
 
+// The platform's own paths are texts: no NUL can stand inside one.
+std::string PathText(const std::string &value) { return value.substr(0, value.find('\0')); }
+
 void ApplyMachineSection(Machine &m, const IniSection &s) {
   std::string family = Get(s, "Family", "NT");
   m.family = (family == "NT") ? Family::NT : Family::Win9x;
   m.codePage = ParseNumber(Get(s, "CodePage", "1252"));
-  m.windowsDirectory = Get(s, "WindowsDirectory", m.windowsDirectory);
-  m.currentDirectory = Get(s, "CurrentDirectory", m.currentDirectory);
-  m.executablePath = Get(s, "Executable", m.executablePath);
+  m.windowsDirectory = PathText(Get(s, "WindowsDirectory", m.windowsDirectory));
+  m.currentDirectory = PathText(Get(s, "CurrentDirectory", m.currentDirectory));
+  m.executablePath = PathText(Get(s, "Executable", m.executablePath));
 }
 
 void ApplyPrinterSection(Machine &m, const IniSection &s) {

@@ -195,3 +195,15 @@ TEST(SimFiles, RelativePathsResolveAgainstAFullCurrentDirectoryOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by fuzzing: a machine.ini path with a NUL inside gave the platform a
+// Windows directory no real system can have.
+TEST(SimMachineFolder, PlatformPathsEndAtANul) {
+  sim::Machine m;
+  sim::ApplyMachineHeader(m, std::string("[Machine]\nWindowsDirectory=C:\\WIN\0DOWS\n", 38));
+  EXPECT_EQ(m.windowsDirectory, "C:\\WIN");
+}
+
+}  // namespace
