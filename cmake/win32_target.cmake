@@ -116,3 +116,4 @@ foreach(case ${QV_PE_PROBE_CASES})
   set_tests_properties(pe.faulty_probe.${name} PROPERTIES
     LABELS pe PASS_REGULAR_EXPRESSION "${expected_failure}")
 endforeach()
+include(${CMAKE_SOURCE_DIR}/cmake/wine_helpers.cmake)

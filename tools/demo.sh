@@ -3,8 +3,35 @@
 # The demo folder itself is left as it is: the run works on a copy, and the
 # result (machine folder plus result.ini) is written to build/demo-after.
 # Usage: tools/demo.sh [MACHINE_DIR] [qvuninst-sim options, e.g. --answers yes]
+#
+# With --wine first, the real QVUninst.exe runs on the machine under Wine
+# instead (tools/wine/qvwine.py; answers from the machine's [Answers] or
+# --answers), the result goes to build/demo-wine-after, and screenshots of
+# the question box and of the progress dialog are saved as PNG in docs/.
+# Usage: tools/demo.sh --wine [MACHINE_DIR] [--answers yes]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = "--wine" ]; then
+  shift
+  machine=${1:-examples/demo}
+  shift || true
+  bash tools/install_deps.sh >&2
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32 >/dev/null
+  out=build/demo-wine-after
+  shots=build/demo-wine-shots
+  rm -rf "$out" "$shots"
+  status=0
+  python3 tools/wine/qvwine.py "$machine" --out "$out" --shots "$shots" "$@" || status=$?
+  mkdir -p docs
+  [ -f "$shots/box1.png" ] && cp "$shots/box1.png" docs/wine-question-box.png
+  [ -f "$shots/progress.png" ] && cp "$shots/progress.png" docs/wine-progress-dialog.png
+  echo
+  echo "== Screenshots: docs/wine-question-box.png, docs/wine-progress-dialog.png"
+  echo "== What changed (diff of the machine folders; result.ini has the boxes and exit code)"
+  diff -r "$machine" "$out" || true
+  exit $status
+fi
 machine=${1:-examples/demo}
 shift || true
 bash tools/install_deps.sh >&2

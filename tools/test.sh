@@ -2,12 +2,15 @@
 # Installs what is missing, builds both targets and runs every test: the host
 # build (unit tests and whole runs on the stand-in), the same under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build's
-# checks of QVUninst.exe itself.
+# checks of QVUninst.exe itself, with the Wine scenarios (ctest label "wine":
+# each scenario run on the stand-in and under Wine, the results compared;
+# they use the host build's qvuninst-sim, so host is built first), and a
+# short run of the fuzz target from its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install_deps.sh
 jobs=$(nproc)
-for preset in host host-sanitize win32; do
+for preset in host host-sanitize win32 fuzz; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

@@ -1,0 +1,194 @@
+#!/usr/bin/env python3
+"""Runs one scenario of scenarios.ini on the stand-in (qvuninst-sim) and on
+Wine (tools/wine/qvwine.py) and compares what each left behind: the C: drive
+tree and file contents, the registry subtrees the machine folder has, each
+printer's port, the exit code, the message boxes (caption, text, style,
+answer), the files pending deletion at restart and the processes started.
+Items the scenario leaves out (a known Wine difference) are reported but do
+not fail it.
+
+    compare.py SCENARIO --sim build/host/qvuninst-sim [--build build/win32] [--keep DIR]
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(SOURCE_DIR, 'tools', 'wine'))
+import machine_folder as mf  # noqa: E402
+
+
+class Outcome:
+    """What one run left behind, as read from its machine folder."""
+
+    def __init__(self, folder, scope):
+        sections = mf.parse_ini(mf.read_text(os.path.join(folder, 'machine.ini')))
+        self.tree = mf.read_tree(folder, sections)
+        self.registry = mf.restrict_reg(mf.parse_reg(mf.read_text(os.path.join(folder, 'registry.reg'))), scope)
+        self.ports = {mf.get(e, 'Name'): mf.get(e, 'Port', '') for _, e in mf.sections_named(sections, 'Printer')}
+        result = mf.parse_ini(mf.read_text(os.path.join(folder, 'result.ini')))
+        self.exit_code = mf.get(mf.sections_named(result, 'Result')[0][1], 'ExitCode')
+        self.boxes = [e for name, e in result if mf.fold(name).startswith('BOX')]
+        self.pending = [v for _, e in mf.sections_named(result, 'PendingDeletes') for _, v in e]
+        self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
+
+
+def registry_scope(machine):
+    """The machine's keys at or under its top keys: what a run may have changed."""
+    keys = mf.parse_reg(mf.read_text(os.path.join(machine, 'registry.reg')))
+    tops = [mf.fold(t) for t in mf.top_keys(keys)]
+    return {k: v for k, v in keys.items() if any(k == t or k.startswith(t + '\\') for t in tops)}
+
+
+def describe(entry):
+    if entry is None:
+        return 'absent'
+    path, is_dir, data = entry
+    return 'directory' if is_dir else 'file of %d bytes' % len(data)
+
+
+def differences(sim, wine, scope, printers):
+    found = []
+
+    def differ(item, on_sim, on_wine):
+        found.append((item, on_sim, on_wine))
+
+    if sim.exit_code != wine.exit_code:
+        differ('exit', sim.exit_code, wine.exit_code)
+    if len(sim.boxes) != len(wine.boxes):
+        differ('boxes', '%d boxes' % len(sim.boxes), '%d boxes' % len(wine.boxes))
+    for index, (a, b) in enumerate(zip(sim.boxes, wine.boxes), 1):
+        for field in ('Caption', 'Text', 'Style', 'Answer'):
+            if mf.get(a, field) != mf.get(b, field):
+                differ('box%d.%s' % (index, field.lower()), mf.get(a, field), mf.get(b, field))
+    # Paths are compared as Windows compares them: letter case aside.
+    if [mf.fold(p) for p in sim.pending] != [mf.fold(p) for p in wine.pending]:
+        differ('pending', sim.pending, wine.pending)
+    if [mf.fold(p) for p in sim.processes] != [mf.fold(p) for p in wine.processes]:
+        differ('processes', sim.processes, wine.processes)
+    for folded in sorted(set(sim.tree) | set(wine.tree)):
+        a, b = sim.tree.get(folded), wine.tree.get(folded)
+        if a is None or b is None or a[1] != b[1] or a[2] != b[2]:
+            path = (a or b)[0]
+            differ('files:' + path, describe(a), describe(b) if a is None or b is None or a[1] != b[1]
+                   else 'other contents')
+    for folded in sorted(scope, key=lambda k: k.split('\\')):
+        a, b = sim.registry.get(folded), wine.registry.get(folded)
+        path = scope[folded].path
+        if (a is None) != (b is None):
+            differ('registry:' + path, 'absent' if a is None else 'present', 'absent' if b is None else 'present')
+            continue
+        if a is None:
+            continue
+        for name in scope[folded].values:
+            va, vb = a.values.get(name), b.values.get(name)
+            if (va and va[1:]) != (vb and vb[1:]):
+                shown = scope[folded].values[name][0] or '@'
+                differ('registry:%s:%s' % (path, shown), mf.value_line(*va) if va else 'absent',
+                       mf.value_line(*vb) if vb else 'absent')
+    for name in printers:
+        if sim.ports.get(name) != wine.ports.get(name):
+            differ('printer:' + name, sim.ports.get(name, 'absent'), wine.ports.get(name, 'absent'))
+    return found
+
+
+def expectations(scenario, outcome, side):
+    failed = []
+    exit_code = mf.get(scenario, 'ExitCode')
+    if exit_code is not None and outcome.exit_code != exit_code:
+        failed.append('%s: exit code %s, expected %s' % (side, outcome.exit_code, exit_code))
+    last_box = mf.get(scenario, 'LastBox')
+    if last_box is not None:
+        shown = mf.get(outcome.boxes[-1], 'Text') if outcome.boxes else None
+        if shown != last_box:
+            failed.append('%s: last box %r, expected %r' % (side, shown, last_box))
+    return failed
+
+
+def run(command, log_path):
+    with open(log_path, 'wb') as log:
+        return subprocess.run(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT).returncode
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    parser.add_argument('scenario')
+    parser.add_argument('--sim', required=True, help='the host build\'s qvuninst-sim')
+    parser.add_argument('--build', default=os.path.join(SOURCE_DIR, 'build', 'win32'))
+    parser.add_argument('--table', default=os.path.join(HERE, 'scenarios.ini'))
+    parser.add_argument('--keep', help='keep both resulting machine folders here')
+    options = parser.parse_args()
+
+    table = dict((mf.fold(name), entries) for name, entries in mf.parse_ini(mf.read_text(options.table)))
+    scenario = table.get(mf.fold(options.scenario))
+    if scenario is None:
+        print('no scenario [%s] in %s' % (options.scenario, options.table))
+        return 2
+    if not os.path.exists(options.sim):
+        print('%s is missing: build the host preset first (tools/test.sh does)' % options.sim)
+        return 2
+    machine = os.path.join(SOURCE_DIR, mf.get(scenario, 'Machine'))
+    answers = mf.get(scenario, 'Answers', '')
+    # LeaveOut=ITEM | why
+    leave_out = [tuple(part.strip() for part in v.split('|', 1)) for k, v in scenario
+                 if mf.fold(k) == 'LEAVEOUT' and '|' in v]
+
+    work = options.keep or tempfile.mkdtemp(prefix='qv-compare-')
+    os.makedirs(work, exist_ok=True)
+    sim_out, wine_out = os.path.join(work, 'sim'), os.path.join(work, 'wine')
+    for folder in (sim_out, wine_out):
+        shutil.rmtree(folder, ignore_errors=True)
+    try:
+        run([options.sim, machine, '--out', sim_out, '--answers', answers], os.path.join(work, 'sim.log'))
+        status = run([sys.executable, os.path.join(SOURCE_DIR, 'tools', 'wine', 'qvwine.py'), machine,
+                      '--out', wine_out, '--answers', answers, '--build', options.build],
+                     os.path.join(work, 'wine.log'))
+        if status not in (0, 1) or not os.path.exists(os.path.join(wine_out, 'result.ini')):
+            print('the Wine run failed:')
+            print(open(os.path.join(work, 'wine.log'), encoding='latin-1').read())
+            return 1
+        print(open(os.path.join(work, 'wine.log'), encoding='latin-1').read().strip().splitlines()[-1])
+
+        scope = registry_scope(machine)
+        printers = [mf.get(e, 'Name') for _, e in
+                    mf.sections_named(mf.parse_ini(mf.read_text(os.path.join(machine, 'machine.ini'))), 'Printer')]
+        sim, wine = Outcome(sim_out, scope), Outcome(wine_out, scope)
+        failures = expectations(scenario, sim, 'stand-in') + expectations(scenario, wine, 'Wine')
+        # Two runs that left nothing readable would agree on everything.
+        for side, outcome in (('stand-in', sim), ('Wine', wine)):
+            if not outcome.tree or not outcome.boxes or outcome.exit_code is None:
+                failures.append('%s: the resulting machine has no files, boxes or exit code' % side)
+        found = differences(sim, wine, scope, printers)
+        left_out = []
+        for item, on_sim, on_wine in found:
+            reason = next((why for what, why in leave_out if mf.fold(item).startswith(mf.fold(what))), None)
+            line = '%s\n    stand-in: %s\n    Wine:     %s' % (item, on_sim, on_wine)
+            if reason:
+                left_out.append(line + '\n    left out: ' + reason)
+            else:
+                failures.append('differs: ' + line)
+        print('%s: %d files, %d registry keys, %d printers, %d boxes compared' %
+              (options.scenario, len(set(sim.tree) | set(wine.tree)), len(scope), len(printers), len(sim.boxes)))
+        for line in left_out:
+            print('known Wine difference, left out: ' + line)
+        for line in failures:
+            print('FAIL ' + line)
+        if failures:
+            print('resulting machines: %s (stand-in), %s (Wine)' % (sim_out, wine_out))
+            if not options.keep:
+                options.keep = work  # keep them to look at
+            return 1
+        print('the stand-in and Wine agree')
+        return 0
+    finally:
+        if not options.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    sys.exit(main())

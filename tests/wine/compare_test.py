@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""The comparison must see every kind of difference between two resulting
+machines, and the REGEDIT4 reader must read what the stand-in writes: a
+comparison that reads nothing agrees with everything."""
+import os
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), 'tools', 'wine'))
+import compare  # noqa: E402
+import machine_folder as mf  # noqa: E402
+
+MACHINE_INI = """[Machine]
+Family=NT
+[Printer1]
+Name=Mail
+Port=QVMAIL1:
+[Directories]
+1=C:\\Empty
+"""
+REGISTRY = """REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Uninstall\\Lumora]
+"DisplayName"="Lumora \\"Mail\\" C:\\\\x"
+"Count"=dword:0000001e
+"Blob"=hex:01,02,\\
+  03
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Uninstall\\Lumora\\Sub]
+@="default"
+"""
+RESULT = """[Result]
+ExitCode=1
+
+[Box1]
+Caption=Title
+Text=Line one\\nLine two
+Style=36
+Answer=6
+
+[PendingDeletes]
+1=C:\\App\\QVUninst.exe
+
+[Processes]
+"""
+FILES = {'App/QVUninst.exe': b'exe', 'App/Readme.txt': b'read me'}
+
+
+def write_machine(folder, edit=None):
+    texts = {'machine.ini': MACHINE_INI, 'registry.reg': REGISTRY, 'result.ini': RESULT}
+    files = dict(FILES)
+    if edit:
+        edit(texts, files)
+    os.makedirs(os.path.join(folder, 'drive_c'))
+    for name, text in texts.items():
+        mf.write_text(os.path.join(folder, name), text)
+    for path, data in files.items():
+        full = os.path.join(folder, 'drive_c', path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, 'wb') as file:
+            file.write(data)
+
+
+def replace(name, old, new):
+    def edit(texts, files):
+        assert old in texts[name], (name, old)
+        texts[name] = texts[name].replace(old, new)
+    return edit
+
+
+def file_edit(path, data):
+    def edit(texts, files):
+        if data is None:
+            del files[path]
+        else:
+            files[path] = data
+    return edit
+
+
+class DifferencesTest(unittest.TestCase):
+    def test_each_kind_of_difference_is_reported(self):
+        rows = [
+            ('same machine', None, []),
+            ('exit code', replace('result.ini', 'ExitCode=1', 'ExitCode=0'), ['exit']),
+            ('box style', replace('result.ini', 'Style=36', 'Style=32'), ['box1.style']),
+            ('box text', replace('result.ini', 'Line two', 'Line 2'), ['box1.text']),
+            ('one box more', replace('result.ini', '[PendingDeletes]', '[Box2]\nText=x\n\n[PendingDeletes]'),
+             ['boxes']),
+            ('pending delete in other case only', replace('result.ini', 'C:\\App', 'c:\\app'), []),
+            ('no pending delete', replace('result.ini', '1=C:\\App\\QVUninst.exe\n', ''), ['pending']),
+            ('a process', replace('result.ini', '[Processes]\n', '[Processes]\n1=command.com /c del x\n'),
+             ['processes']),
+            ('file gone', file_edit('App/Readme.txt', None), ['files:C:\\App\\Readme.txt']),
+            ('file changed', file_edit('App/Readme.txt', b'other'), ['files:C:\\App\\Readme.txt']),
+            ('empty directory gone', replace('machine.ini', '[Directories]\n1=C:\\Empty\n', ''),
+             ['files:C:\\Empty']),
+            ('key gone', replace('registry.reg', '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Uninstall\\Lumora\\Sub]\n@="default"\n',
+                                 ''), ['registry:SOFTWARE\\Uninstall\\Lumora\\Sub']),
+            ('dword changed', replace('registry.reg', 'dword:0000001e', 'dword:0000001f'),
+             ['registry:SOFTWARE\\Uninstall\\Lumora:Count']),
+            ('binary continued line changed', replace('registry.reg', '  03', '  04'),
+             ['registry:SOFTWARE\\Uninstall\\Lumora:Blob']),
+            ('default value gone', replace('registry.reg', '@="default"\n', ''),
+             ['registry:SOFTWARE\\Uninstall\\Lumora\\Sub:@']),
+            ('printer moved', replace('machine.ini', 'Port=QVMAIL1:', 'Port=LPT1:'), ['printer:Mail']),
+        ]
+        for label, edit, expected in rows:
+            with self.subTest(label), tempfile.TemporaryDirectory() as work:
+                write_machine(os.path.join(work, 'sim'))
+                write_machine(os.path.join(work, 'wine'), edit)
+                scope = compare.registry_scope(os.path.join(work, 'sim'))
+                found = compare.differences(compare.Outcome(os.path.join(work, 'sim'), scope),
+                                            compare.Outcome(os.path.join(work, 'wine'), scope), scope, ['Mail'])
+                self.assertEqual([item for item, _, _ in found], expected, label)
+
+
+class RegistryTextTest(unittest.TestCase):
+    def test_values_read_back_as_written(self):
+        keys = mf.parse_reg(REGISTRY)
+        lumora = keys[mf.fold('SOFTWARE\\Uninstall\\Lumora')]
+        rows = [
+            ('quoted text with escapes', 'DisplayName', mf.REG_SZ, b'Lumora "Mail" C:\\x\0'),
+            ('dword', 'Count', mf.REG_DWORD, (30).to_bytes(4, 'little')),
+            ('hex over two lines', 'Blob', mf.REG_BINARY, b'\1\2\3'),
+        ]
+        for label, name, kind, data in rows:
+            with self.subTest(label):
+                self.assertEqual(lumora.values[mf.fold(name)][1:], (kind, data))
+        self.assertEqual(mf.parse_reg(mf.format_reg(keys))[mf.fold('SOFTWARE\\Uninstall\\Lumora')].values,
+                         lumora.values)
+        self.assertEqual(mf.top_keys(keys), ['SOFTWARE\\Uninstall\\Lumora'])
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,545 @@
+#!/usr/bin/env python3
+"""Runs the real QVUninst.exe on a machine folder under Wine and writes the
+resulting machine folder back, with result.ini in the sim runner's form.
+
+    qvwine.py MACHINE_DIR --out DIR [--answers yes,no] [--shots DIR]
+
+The machine becomes a fresh Wine prefix, copied from a template made once
+(build/wine-template-ARCH): drive_c laid down, HKEY_LOCAL_MACHINE written from
+registry.reg, the printers written into the spooler's registry, the 95/98
+family as Wine's win98 mode for QVUninst.exe, each [WindowN] kept open by
+qvwindow.exe, the scenario's _SETUP.DLL, a print monitor library behind the
+monitor's Driver value and a command.com that records its command line. The
+uninstaller runs under Xvfb; qvdriver.exe answers its boxes and reports
+what the run left behind.
+
+A monitor's library is put in only where the machine has that file: the
+spooler of Wine 8 knows a monitor's ports only when its library loads.
+
+Files the runner swaps for real programs (the executable, _SETUP.DLL, the
+monitor library) are written back with the folder's own contents when they
+still exist, so that only their presence is compared. Only what the folder
+had is read back: the uninstaller never creates a file or a registry entry.
+
+The uninstaller is the 32-bit build in a win32 prefix where this machine can
+run 32-bit Wine; where its kernel refuses 32-bit programs it is the same
+sources built for x86-64 in a win64 prefix (QV_WINE_ARCH=win32|win64 forces
+one).
+"""
+import argparse
+import fcntl
+import ntpath
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import machine_folder as mf  # noqa: E402
+
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+MONITORS = 'System\\CurrentControlSet\\Control\\Print\\Monitors'
+PRINTERS = 'System\\CurrentControlSet\\Control\\Print\\Printers'
+WINDOWS_DIR = 'C:\\windows'
+TOOLS_DIR = 'C:\\qvtools'
+# Large files the runs never write: shared by hard link instead of copied.
+LINKED_SUFFIXES = ('.dll', '.exe', '.drv', '.sys', '.ocx', '.cpl', '.acm', '.tlb', '.ax', '.ds', '.vxd',
+                   '.mui', '.nls', '.ttf', '.fon', '.msstyles', '.com', '.tsp', '.src')
+
+
+class RunnerError(Exception):
+    pass
+
+
+def log(message):
+    print('qvwine: ' + message, file=sys.stderr, flush=True)
+
+
+# ---- Wine installation ----------------------------------------------------------
+
+class Wine:
+    def __init__(self, arch, build_dir):
+        self.arch = arch
+        if arch == 'win32':
+            self.loader = '/usr/lib/wine/wine'
+            self.binaries = os.path.join(build_dir, 'wine', 'win32')
+            self.exe = os.path.join(build_dir, 'QVUninst.exe')
+        else:
+            self.loader = '/usr/lib/wine/wine64'
+            self.binaries = os.path.join(build_dir, 'wine', 'win64')
+            self.exe = os.path.join(self.binaries, 'QVUninst.exe')
+        # Either server serves both kinds of prefix; the 64-bit one is native here.
+        self.server = next((s for s in ('/usr/lib/wine/wineserver64', '/usr/lib/wine/wineserver32')
+                            if os.path.exists(s)), '/usr/lib/wine/wineserver')
+        self.template = os.path.join(build_dir, '..', 'wine-template-' + arch)
+        self.template = os.path.normpath(self.template)
+
+    def env(self, prefix, display=None):
+        env = dict(os.environ)
+        env.update({'WINEPREFIX': prefix, 'WINEARCH': self.arch, 'WINELOADER': self.loader,
+                    'WINESERVER': self.server, 'WINEDEBUG': '-all',
+                    # No Mono or Gecko installers, no desktop menu entries.
+                    'WINEDLLOVERRIDES': 'mscoree,mshtml=;winemenubuilder.exe=d'})
+        env.pop('DISPLAY', None)
+        if display:
+            env['DISPLAY'] = display
+        return env
+
+    def run(self, prefix, args, display=None, timeout=300, extra_env=None):
+        env = self.env(prefix, display)
+        env.update(extra_env or {})
+        return subprocess.run([self.loader] + args, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=timeout)
+
+    def server_call(self, prefix, *args):
+        subprocess.run([self.server] + list(args), env=self.env(prefix), timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def runs_32bit_programs():
+    """Whether this kernel executes 32-bit Linux programs (Wine's 32-bit loader is one)."""
+    try:
+        done = subprocess.run(['/usr/lib/wine/wine', '--version'], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=60)
+        return done.returncode == 0
+    except OSError:
+        return False
+
+
+def choose_wine(build_dir):
+    arch = os.environ.get('QV_WINE_ARCH', 'auto')
+    if arch == 'auto':
+        arch = 'win32' if runs_32bit_programs() else 'win64'
+    if arch not in ('win32', 'win64'):
+        raise RunnerError('QV_WINE_ARCH must be win32 or win64')
+    wine = Wine(arch, build_dir)
+    if not os.path.exists(wine.loader):
+        raise RunnerError('Wine is not installed (%s missing): run tools/install_deps.sh' % wine.loader)
+    for name in ('qvdriver.exe', 'qvhook.dll', 'qvwindow.exe', 'qvmon.dll', 'command.com', 'setup_granted.dll',
+                 'setup_refused.dll', 'setup_noexport.dll'):
+        if not os.path.exists(os.path.join(wine.binaries, name)):
+            raise RunnerError('%s is not built: cmake --build --preset win32' % os.path.join(wine.binaries, name))
+    if not os.path.exists(wine.exe):
+        raise RunnerError('%s is not built: cmake --build --preset win32' % wine.exe)
+    return wine
+
+
+def wine_version():
+    done = subprocess.run(['dpkg-query', '-W', '-f', '${Package} ${Version} ', 'wine', 'fonts-wine'], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL)
+    return done.stdout.decode() or 'unknown'
+
+
+def ensure_template(wine):
+    """The template prefix, made once per Wine version: wineboot's work plus
+    the settings every run wants."""
+    stamp_text = 'wine %s %s\n' % (wine_version(), wine.arch)
+    stamp = os.path.join(wine.template, 'qv-template.stamp')
+    os.makedirs(os.path.dirname(wine.template), exist_ok=True)
+    with open(wine.template + '.lock', 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.exists(stamp) and open(stamp).read() == stamp_text:
+            return
+        log('making the template prefix %s (once)' % wine.template)
+        shutil.rmtree(wine.template, ignore_errors=True)
+        started = time.time()
+        done = wine.run(wine.template, ['wineboot', '-i'], timeout=600)
+        if done.returncode != 0:
+            raise RunnerError('wineboot failed:\n' + done.stdout.decode('latin-1'))
+        wine.server_call(wine.template, '-w')
+        append_reg(os.path.join(wine.template, 'user.reg'), [
+            # Without a window manager Wine waits 2 s for every window it hides.
+            ('Software\\Wine\\X11 Driver', [('Managed', mf.REG_SZ, b'N\0')]),
+            ('Software\\Wine\\WineDbg', [('ShowCrashDialog', mf.REG_DWORD, (0).to_bytes(4, 'little'))]),
+        ])
+        with open(stamp, 'w') as file:
+            file.write(stamp_text)
+        log('template ready in %.1f s' % (time.time() - started))
+
+
+def copy_template(template, prefix):
+    for top, dirs, files in os.walk(template):
+        relative = os.path.relpath(top, template)
+        target_dir = os.path.normpath(os.path.join(prefix, relative))
+        os.makedirs(target_dir, exist_ok=True)
+        for name in dirs:
+            source = os.path.join(top, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), os.path.join(target_dir, name))
+        dirs[:] = [d for d in dirs if not os.path.islink(os.path.join(top, d))]
+        for name in files:
+            source = os.path.join(top, name)
+            target = os.path.join(target_dir, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), target)
+            elif name.lower().endswith(LINKED_SUFFIXES) and 'spool' not in relative.lower().split(os.sep):
+                os.link(source, target)
+            else:
+                shutil.copy2(source, target)
+
+
+# ---- Wine's registry files -------------------------------------------------------
+
+def _wine_string(text):
+    out = []
+    for c in text:
+        if c in '\\"':
+            out.append('\\' + c)
+        elif 32 <= ord(c) < 127:
+            out.append(c)
+        else:
+            out.append('\\x%04x' % ord(c))
+    return '"' + ''.join(out) + '"'
+
+
+def _wine_value(name, kind, raw, code_page):
+    line = (_wine_string(name) if name else '@') + '='
+    # The machine's texts are ANSI; Wine keeps the registry in Unicode.
+    if kind in (mf.REG_SZ, mf.REG_EXPAND_SZ) and raw.endswith(b'\0') and b'\0' not in raw[:-1]:
+        text = _wine_string(raw[:-1].decode(code_page))
+        return line + (text if kind == mf.REG_SZ else 'str(2):' + text)
+    if kind == mf.REG_DWORD and len(raw) == 4:
+        return line + 'dword:%08x' % int.from_bytes(raw, 'little')
+    if kind == mf.REG_MULTI_SZ:
+        raw = raw.decode(code_page).encode('utf-16-le')
+    prefix = 'hex:' if kind == mf.REG_BINARY else 'hex(%x):' % kind
+    return line + prefix + ','.join('%02x' % b for b in raw)
+
+
+def append_reg(path, keys, code_page='cp1252'):
+    """Appends keys to one of Wine's registry files; a key that is there
+    already gets the values merged in when Wine loads the file."""
+    lines = ['']
+    for key_path, values in keys:
+        lines.append('[%s] 0' % key_path.replace('\\', '\\\\'))
+        for name, kind, raw in values:
+            lines.append(_wine_value(name, kind, raw, code_page))
+        lines.append('')
+    with open(path, 'a', encoding='ascii') as file:
+        file.write('\n'.join(lines))
+
+
+# ---- the machine in the prefix ---------------------------------------------------
+
+class Machine:
+    def __init__(self, folder):
+        self.folder = folder
+        self.sections = mf.parse_ini(mf.read_text(os.path.join(folder, 'machine.ini')))
+        machine = (mf.sections_named(self.sections, 'Machine') or [('Machine', [])])[0][1]
+        self.family = mf.get(machine, 'Family', 'NT')
+        self.code_page = int(mf.get(machine, 'CodePage', '1252'), 0)
+        self.windows_dir = mf.get(machine, 'WindowsDirectory', 'C:\\WINDOWS')
+        self.current_dir = mf.get(machine, 'CurrentDirectory', 'C:\\WINDOWS')
+        self.executable = mf.get(machine, 'Executable', 'C:\\Program Files\\Lumora\\QVUninst.exe')
+        reg_path = os.path.join(folder, 'registry.reg')
+        self.registry = mf.parse_reg(mf.read_text(reg_path)) if os.path.exists(reg_path) else {}
+        self.tree = mf.read_tree(folder, self.sections)
+        self.printers = [(mf.get(e, 'Name', ''), mf.get(e, 'Port', ''), mf.get(e, 'Driver', 'Generic / Text Only'))
+                         for _, e in mf.sections_named(self.sections, 'Printer')]
+        self.windows = [(mf.get(e, 'Title', ''), mf.get(e, 'Class', '')) for _, e in mf.sections_named(self.sections, 'Window')]
+        self.libraries = [(mf.get(e, 'Path', ''), mf.get(e, 'CheckUserPrivilege')) for _, e in
+                          mf.sections_named(self.sections, 'Library')]
+        self.answers = [v for _, e in mf.sections_named(self.sections, 'Answers') for _, v in e]
+        if mf.fold(self.windows_dir.rstrip('\\')) != mf.fold(WINDOWS_DIR):
+            raise RunnerError('Wine\'s Windows directory is C:\\windows; the machine has ' + self.windows_dir)
+        if self.code_page != 1252:
+            raise RunnerError('the Wine runner lays down code page 1252 machines only')
+
+    def monitor_drivers(self):
+        """Monitor libraries the registry names, other than Wine's own localspl.dll."""
+        drivers = []
+        for folded, key in self.registry.items():
+            parent, _, _ = key.path.rpartition('\\')
+            if mf.fold(parent) != mf.fold(MONITORS):
+                continue
+            value = key.values.get(mf.fold('Driver'))
+            if value and value[1] == mf.REG_SZ:
+                name = value[2].rstrip(b'\0').decode('latin-1')
+                if mf.fold(name) != mf.fold('localspl.dll'):
+                    drivers.append(name)
+        return drivers
+
+
+class Prefix:
+    """A Wine prefix's C: drive, addressed by Windows paths, letter case aside."""
+
+    def __init__(self, root):
+        self.root = root
+        self.drive = os.path.join(root, 'drive_c')
+
+    def resolve(self, path, create_dirs=False):
+        """Host path of a C:\\ path: each piece matched to an existing entry
+        regardless of case (Wine's own lookup), else taken as written."""
+        if mf.fold(path[:3]) != 'C:\\':
+            raise RunnerError('only drive C: is laid down: ' + path)
+        current = self.drive
+        pieces = [p for p in path[3:].split('\\') if p]
+        for index, piece in enumerate(pieces):
+            match = None
+            if os.path.isdir(current):
+                for entry in os.listdir(current):
+                    if mf.fold(entry) == mf.fold(piece):
+                        match = entry
+                        break
+            current = os.path.join(current, match or piece)
+            if create_dirs and index < len(pieces) - 1:
+                os.makedirs(current, exist_ok=True)
+        return current
+
+    def put_file(self, path, data):
+        target = self.resolve(path, create_dirs=True)
+        if os.path.lexists(target):
+            os.unlink(target)  # never write through a hard link into the template
+        with open(target, 'wb') as file:
+            file.write(data)
+
+    def put_directory(self, path):
+        os.makedirs(self.resolve(path, create_dirs=True), exist_ok=True)
+
+
+def setup_library_for(result):
+    if result is None:
+        return 'setup_noexport.dll'
+    return 'setup_granted.dll' if int(result, 0) != 0 else 'setup_refused.dll'
+
+
+def lay_down(machine, prefix, wine):
+    """drive_c, the swapped-in programs and the helpers; returns the swapped paths."""
+    for folded in sorted(machine.tree):
+        path, is_dir, data = machine.tree[folded]
+        if is_dir:
+            prefix.put_directory(path)
+        else:
+            prefix.put_file(path, data)
+
+    def binary(name):
+        with open(os.path.join(wine.binaries, name), 'rb') as file:
+            return file.read()
+
+    swapped = set()
+    with open(wine.exe, 'rb') as file:
+        prefix.put_file(machine.executable, file.read())
+    swapped.add(mf.fold(machine.executable))
+    for path, result in machine.libraries:
+        if mf.fold(path) in machine.tree and not machine.tree[mf.fold(path)][1]:
+            prefix.put_file(path, binary(setup_library_for(result)))
+            swapped.add(mf.fold(path))
+    # Only where the machine has the monitor's library: without it Wine's
+    # spooler does not know the monitor's ports (DeletePortA fails with 50).
+    for driver in machine.monitor_drivers():
+        path = driver if '\\' in driver else WINDOWS_DIR + '\\system32\\' + driver
+        if mf.fold(path) in machine.tree:
+            prefix.put_file(path, binary('qvmon.dll'))
+            swapped.add(mf.fold(path))
+    prefix.put_file(WINDOWS_DIR + '\\command.com', binary('command.com'))
+    for name in ('qvdriver.exe', 'qvhook.dll', 'qvwindow.exe'):
+        prefix.put_file(TOOLS_DIR + '\\' + name, binary(name))
+    prefix.put_directory(TOOLS_DIR + '\\out')
+    return swapped
+
+
+def write_registry(machine, prefix_dir):
+    keys = []
+    for folded in sorted(machine.registry, key=lambda k: k.split('\\')):
+        key = machine.registry[folded]
+        keys.append((key.path, list(key.values.values())))
+    for name, port, driver in machine.printers:
+        def sz(text):
+            return text.encode('latin-1') + b'\0'
+        # Print Processor and Datatype, or OpenPrinterA fails with 1801.
+        keys.append((PRINTERS + '\\' + name, [
+            ('Name', mf.REG_SZ, sz(name)), ('Port', mf.REG_SZ, sz(port)), ('Printer Driver', mf.REG_SZ, sz(driver)),
+            ('Print Processor', mf.REG_SZ, sz('winprint')), ('Datatype', mf.REG_SZ, sz('RAW')),
+            ('Attributes', mf.REG_DWORD, (0).to_bytes(4, 'little')),
+            ('Priority', mf.REG_DWORD, (1).to_bytes(4, 'little'))]))
+    append_reg(os.path.join(prefix_dir, 'system.reg'), keys, 'cp%d' % machine.code_page)
+    if machine.family != 'NT':
+        # GetVersion then has its high bit set, and the registry behaves as 95/98's.
+        append_reg(os.path.join(prefix_dir, 'user.reg'), [
+            ('Software\\Wine\\AppDefaults\\' + ntpath.basename(machine.executable),
+             [('Version', mf.REG_SZ, b'win98\0')])])
+
+
+def write_control(machine, prefix, answers, shots):
+    exports = mf.top_keys(machine.registry)
+    lines = ['exe=' + machine.executable, 'cwd=' + machine.current_dir, 'out=' + TOOLS_DIR + '\\out',
+             'hook=' + TOOLS_DIR + '\\qvhook.dll', 'keeper=' + TOOLS_DIR + '\\qvwindow.exe', 'timeout=120']
+    lines += ['answer=' + a for a in answers]
+    lines += ['window=%s|%s' % w for w in machine.windows]
+    lines += ['driver=' + d for d in sorted({p[2] for p in machine.printers})]
+    lines += ['export=' + e for e in exports]
+    if shots:
+        lines.append('shots=' + TOOLS_DIR + '\\shots')
+        prefix.put_directory(TOOLS_DIR + '\\shots')
+    prefix.put_file(TOOLS_DIR + '\\run.txt', ('\r\n'.join(lines) + '\r\n').encode('latin-1'))
+
+
+# ---- the run ------------------------------------------------------------------------
+
+class Xvfb:
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1024x768x24',
+                                         '-nolisten', 'tcp'],
+                                        pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b''
+        with os.fdopen(read_end, 'rb') as pipe:
+            while not number.endswith(b'\n'):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise RunnerError('Xvfb did not start')
+                number += chunk
+        self.display = ':' + number.decode().strip()
+        return self
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait(timeout=30)
+
+
+def run_driver(wine, prefix_dir, display):
+    wine.server_call(prefix_dir, '-p0')  # ends with the last process: no linger
+    started = time.time()
+    done = wine.run(prefix_dir, [TOOLS_DIR + '\\qvdriver.exe', TOOLS_DIR + '\\run.txt'], display=display,
+                    timeout=300, extra_env={'QV_PROCESS_LOG': TOOLS_DIR + '\\out\\processes.txt'})
+    output = done.stdout.decode('latin-1')
+    wine.server_call(prefix_dir, '-w')
+    if done.returncode != 0:
+        raise RunnerError('the driver failed (%d):\n%s' % (done.returncode, output))
+    return output, time.time() - started
+
+
+# ---- reading the result back ---------------------------------------------------------
+
+def export_machine(machine, prefix, swapped, out):
+    results = prefix.resolve(TOOLS_DIR + '\\out')
+    if os.path.exists(out):
+        shutil.rmtree(out)
+    os.makedirs(os.path.join(out, 'drive_c'))
+    tree = {}
+    for folded in sorted(machine.tree):
+        path, is_dir, data = machine.tree[folded]
+        host = prefix.resolve(path)
+        if is_dir and os.path.isdir(host):
+            tree[folded] = (path, True, None)
+            os.makedirs(os.path.join(out, 'drive_c', path[3:].replace('\\', '/')), exist_ok=True)
+        elif not is_dir and os.path.isfile(host):
+            if folded not in swapped:
+                with open(host, 'rb') as file:
+                    data = file.read()
+            tree[folded] = (path, False, data)
+            target = os.path.join(out, 'drive_c', path[3:].replace('\\', '/'))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(target, 'wb') as file:
+                file.write(data)
+    after = mf.parse_reg(mf.read_text(os.path.join(results, 'registry.reg')))
+    mf.write_text(os.path.join(out, 'registry.reg'), mf.format_reg(mf.restrict_reg(after, machine.registry)))
+    ports = {}
+    for _, entries in mf.sections_named(mf.parse_ini(mf.read_text(os.path.join(results, 'printers.ini'))), 'Printer'):
+        ports[mf.get(entries, 'Name')] = mf.get(entries, 'Port', '')
+    mf.write_text(os.path.join(out, 'machine.ini'), machine_ini(machine, ports, tree))
+    shutil.copy(os.path.join(results, 'result.ini'), os.path.join(out, 'result.ini'))
+    return mf.parse_ini(mf.read_text(os.path.join(out, 'result.ini')))
+
+
+def machine_ini(machine, ports, tree):
+    out = []
+    for name, entries in machine.sections:
+        if mf.fold(name).startswith(('PRINTER', 'DIRECTORIES')):
+            continue
+        out.append('[%s]' % name)
+        out.extend('%s=%s' % entry for entry in entries)
+        out.append('')
+    for index, (name, port, driver) in enumerate(machine.printers, 1):
+        if name not in ports:
+            continue  # the spooler no longer lists it
+        out += ['[Printer%d]' % index, 'Name=' + name, 'Port=' + ports[name], 'Driver=' + driver, '']
+    empty = mf.empty_directories(tree)
+    if empty:
+        out.append('[Directories]')
+        out.extend('%d=%s' % (i, p) for i, p in enumerate(empty, 1))
+        out.append('')
+    return '\n'.join(out)
+
+
+def check_family(machine, result):
+    entries = (mf.sections_named(result, 'Result') or [('Result', [])])[0][1]
+    version = int(mf.get(entries, 'Version', '0'), 16)
+    if not version:
+        return  # no box was shown: nothing carried the version out
+    nt = version < 0x80000000
+    if nt != (machine.family == 'NT'):
+        raise RunnerError('GetVersion gave 0x%08X in the uninstaller, not the %s family' % (version, machine.family))
+
+
+def convert_shots(prefix, shots_out):
+    import bmp_to_png
+    source = prefix.resolve(TOOLS_DIR + '\\shots')
+    os.makedirs(shots_out, exist_ok=True)
+    saved = []
+    for name in sorted(os.listdir(source)):
+        if name.endswith('.bmp'):
+            target = os.path.join(shots_out, name[:-4] + '.png')
+            bmp_to_png.convert(os.path.join(source, name), target)
+            saved.append(target)
+    return saved
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    parser.add_argument('machine')
+    parser.add_argument('--out', required=True)
+    parser.add_argument('--answers', help='yes,no,... (default: the folder\'s [Answers])')
+    parser.add_argument('--shots', help='folder for PNG screenshots of the boxes and the progress dialog')
+    parser.add_argument('--build', default=os.path.join(SOURCE_DIR, 'build', 'win32'))
+    parser.add_argument('--keep-prefix', action='store_true', help='leave the run\'s prefix for inspection')
+    options = parser.parse_args()
+    try:
+        started = time.time()
+        wine = choose_wine(os.path.abspath(options.build))
+        ensure_template(wine)
+        machine = Machine(options.machine)
+        if any(mf.fold(k).startswith('JOB') for _, e in mf.sections_named(machine.sections, 'Printer') for k, _ in e):
+            log('print jobs are not laid down: Wine 8\'s EnumJobsA always reports none')
+        answers = options.answers.split(',') if options.answers is not None else machine.answers
+        answers = [a.strip().lower() for a in answers if a.strip()]
+        runs = os.path.join(os.path.dirname(wine.template), 'wine-runs')
+        os.makedirs(runs, exist_ok=True)
+        prefix_dir = tempfile.mkdtemp(prefix='run-', dir=runs)
+        try:
+            copy_template(wine.template, prefix_dir)
+            prefix = Prefix(prefix_dir)
+            swapped = lay_down(machine, prefix, wine)
+            write_registry(machine, prefix_dir)
+            write_control(machine, prefix, answers, options.shots)
+            with Xvfb() as x:
+                output, seconds = run_driver(wine, prefix_dir, x.display)
+            sys.stdout.write(output)
+            result = export_machine(machine, prefix, swapped, options.out)
+            check_family(machine, result)
+            if options.shots:
+                for path in convert_shots(prefix, options.shots):
+                    log('screenshot ' + path)
+        finally:
+            # Whatever is still running in the prefix (after a failure) ends with its server.
+            wine.server_call(prefix_dir, '-k')
+            if options.keep_prefix:
+                log('prefix kept in ' + prefix_dir)
+            else:
+                shutil.rmtree(prefix_dir, ignore_errors=True)
+        log('%s run: uninstaller %.1f s, whole run %.1f s; machine written to %s'
+            % (wine.arch, seconds, time.time() - started, options.out))
+        exit_code = mf.get(mf.sections_named(result, 'Result')[0][1], 'ExitCode', '2')
+        return int(exit_code)
+    except (RunnerError, subprocess.TimeoutExpired) as error:
+        log(str(error))
+        return 2
+
+
+if __name__ == '__main__':
+    sys.exit(main())
