@@ -103,9 +103,14 @@ void ApplyMachineSection(Machine &m, const IniSection &s) {
   m.executablePath = PathText(Get(s, "Executable", m.executablePath));
 }
 
+// A spooler's printers have names, each its own: a section without one, or
+// with a name already taken, describes no printer the platform could hold.
 void ApplyPrinterSection(Machine &m, const IniSection &s) {
   Printer printer;
-  printer.name = Get(s, "Name");
+  printer.name = PathText(Get(s, "Name"));
+  if (printer.name.empty()) return;
+  for (const Printer &other : m.printers)
+    if (Fold(m, other.name) == Fold(m, printer.name)) return;
   printer.port = Get(s, "Port");
   printer.driver = Get(s, "Driver", printer.driver);
   printer.comment = Get(s, "Comment");

@@ -207,3 +207,16 @@ TEST(SimMachineFolder, PlatformPathsEndAtANul) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by fuzzing: two printers without a name made "open the printer by
+// its name" reach the wrong one; no spooler holds such printers.
+TEST(SimMachineFolder, PrintersNeedANameOfTheirOwn) {
+  sim::Machine m;
+  sim::ApplyMachineBody(m, "[Printer1]\nPort=A:\n[Printer2]\nName=Mail\nPort=B:\n[Printer3]\nName=MAIL\nPort=C:\n");
+  ASSERT_EQ(m.printers.size(), 1u);
+  EXPECT_EQ(m.printers[0].port, "B:");
+}
+
+}  // namespace
