@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the uninstaller on the bundled demo machine with the stand-in platform.
-# The demo folder itself is left as it is: the run works on a copy, and the
-# result (machine folder plus result.ini) is written to build/demo-after.
+# The demo folder itself is left as it is: the result (machine folder plus
+# result.ini) is written to build/demo-after, and compared with the machine
+# as loaded (build/demo-before).
 # Usage: tools/demo.sh [MACHINE_DIR] [qvuninst-sim options, e.g. --answers yes]
 #
 # With --wine first, the real QVUninst.exe runs on the machine under Wine
@@ -38,10 +39,14 @@ bash tools/install_deps.sh >&2
 cmake --preset host >/dev/null
 cmake --build --preset host --target qvuninst-sim >/dev/null
 out=build/demo-after
-rm -rf "$out"
+before=build/demo-before
+rm -rf "$out" "$before"
+# The machine as loaded, written the way the run writes its result, so that
+# the diff shows what the run changed and nothing of the folder's layout.
+build/host/qvuninst-sim "$machine" --out "$before" --no-run >/dev/null
 status=0
 build/host/qvuninst-sim "$machine" --out "$out" "$@" || status=$?
 echo
-echo "== What changed (diff of the machine folders; result.ini has the boxes and exit code)"
-diff -r "$machine" "$out" || true
+echo "== What changed (the machine before and after; $out/result.ini has the boxes and exit code)"
+diff -r -x result.ini "$before" "$out" || true
 exit $status
