@@ -3,7 +3,7 @@
 set -euo pipefail
 # clang with its runtime libraries builds the fuzz target (libFuzzer, sanitizers).
 packages=(cmake ninja-build g++ libgtest-dev python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 clang
-  libclang-rt-14-dev llvm)
+  libclang-rt-14-dev)
 # The Wine runs (tests/wine): Wine with its 32-bit loader (i386 architecture),
 # its fonts, an X server without a screen, and the x86-64 cross compiler for
 # kernels that refuse 32-bit programs (see tools/wine/qvwine.py). Without

@@ -3,6 +3,7 @@
 # target with source-based coverage in build/fuzz-coverage, replays the corpus
 # and prints llvm-cov's report for src/.
 # Usage: tests/fuzz/coverage.sh [CORPUS_DIR...]   (default: the seed corpus)
+# Needs llvm-profdata and llvm-cov (Debian package llvm).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build="$root/build/fuzz-coverage"
