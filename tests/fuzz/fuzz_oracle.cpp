@@ -192,12 +192,18 @@ Expectations Expect(const sim::Machine &m) {
     AllowDirectory(m, e, dir);
     for (size_t cut : Separators(m, dir)) AllowDirectory(m, e, dir.substr(0, cut));
   }
+  // The retry rule never tries ROOT (less one trailing backslash) itself, and
+  // with ROOT cut it tries nothing.
+  std::string root = Value(ini, "STMPATHS", "ROOT");
+  bool rootWhole = Whole(root, kDirectoryMax);
+  std::vector<size_t> rootCuts = Separators(m, root);
+  if (!rootCuts.empty() && rootCuts.back() + 1 == root.size()) root.pop_back();
   for (const std::string &dir : List(ini, "STMPATHS", "PATH%02d")) {
     ++e.retryEntries;
-    if (!Whole(dir, kDirectoryMax)) continue;
+    if (!rootWhole || !Whole(dir, kDirectoryMax)) continue;
     AllowDirectory(m, e, dir);
     std::vector<size_t> cuts = Separators(m, dir);
-    if (!cuts.empty()) AllowDirectory(m, e, dir.substr(0, cuts.back()));
+    if (!cuts.empty() && dir.substr(0, cuts.back()) != root) AllowDirectory(m, e, dir.substr(0, cuts.back()));
   }
   std::string install = Value(ini, "UNINSTALL", "PATH");
   if (Whole(install, kInstallPathMax)) {
