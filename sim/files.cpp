@@ -113,7 +113,8 @@ BOOL DeleteFileOn(Machine &m, const char *name) {
   if (normalized.empty()) return sim::Fail(m, ERROR_PATH_NOT_FOUND), FALSE;
   auto it = m.files.find(sim::Fold(m, normalized));
   if (it == m.files.end())
-    return sim::Fail(m, sim::ParentExists(m, normalized) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND), FALSE;
+    return sim::Fail(m, sim::ParentExists(m, normalized) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND),
+           FALSE;
   if (it->second.isDirectory) return sim::Fail(m, ERROR_ACCESS_DENIED), FALSE;
   if (it->second.locked) return sim::Fail(m, ERROR_SHARING_VIOLATION), FALSE;
   if (sim::FoldPath(m, m.executablePath) == it->first) return sim::Fail(m, ERROR_ACCESS_DENIED), FALSE;
@@ -131,7 +132,8 @@ BOOL RemoveDirectoryOn(Machine &m, const char *name) {
   if (folded == sim::FoldPath(m, m.currentDirectory)) return sim::Fail(m, ERROR_SHARING_VIOLATION), FALSE;
   auto it = m.files.find(folded);
   if (it == m.files.end())
-    return sim::Fail(m, sim::ParentExists(m, normalized) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND), FALSE;
+    return sim::Fail(m, sim::ParentExists(m, normalized) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND),
+           FALSE;
   if (!it->second.isDirectory) return sim::Fail(m, sim::kErrorDirectory), FALSE;
   if (it->second.locked) return sim::Fail(m, ERROR_SHARING_VIOLATION), FALSE;
   if (sim::HasChildren(m, folded)) return sim::Fail(m, ERROR_DIR_NOT_EMPTY), FALSE;

@@ -113,7 +113,8 @@ std::string Fold(const Machine &m, const std::string &text) {
 // path would make relative paths resolve to relative paths again.
 static std::string CurrentDirectoryOf(const Machine &m) {
   const std::string &cwd = m.currentDirectory;
-  bool full = cwd.size() >= 3 && isalpha(static_cast<unsigned char>(cwd[0])) && cwd[1] == ':' && IsSeparator(cwd[2]);
+  bool full =
+      cwd.size() >= 3 && isalpha(static_cast<unsigned char>(cwd[0])) && cwd[1] == ':' && IsSeparator(cwd[2]);
   return full ? cwd : "C:\\";
 }
 
@@ -127,8 +128,10 @@ std::string NormalizePath(const Machine &m, const std::string &path) {
     rest = path.substr(2);
     if (rest.empty() || !IsSeparator(rest[0])) {
       // Drive-relative: against the current directory when it is on that drive.
-      if (Fold(m, currentDirectory.substr(0, 2)) == drive) rest = currentDirectory.substr(2) + "\\" + rest;
-      else rest = "\\" + rest;
+      if (Fold(m, currentDirectory.substr(0, 2)) == drive)
+        rest = currentDirectory.substr(2) + "\\" + rest;
+      else
+        rest = "\\" + rest;
     }
   } else if (IsSeparator(path[0])) {
     if (path.size() >= 2 && IsSeparator(path[1])) return "";  // UNC: no network here
@@ -181,9 +184,7 @@ std::string Hex(uintptr_t value) {
   return text;
 }
 
-std::string Text(const char *maybeNull) {
-  return maybeNull ? std::string(maybeNull) : std::string("(null)");
-}
+std::string Text(const char *maybeNull) { return maybeNull ? std::string(maybeNull) : std::string("(null)"); }
 
 void Log(Machine &m, const char *function, std::vector<std::string> args, const std::string &result) {
   m.calls.push_back(Call{function, std::move(args), result});

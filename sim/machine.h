@@ -23,8 +23,8 @@ enum class Family { NT, Win9x };
 struct FileNode {
   std::string path;  // full path as created, e.g. "C:\\WINDOWS\\QVFList.ini"
   bool isDirectory = false;
-  bool locked = false;  // deleting or removing it fails (in use)
-  std::string data;     // file contents
+  bool locked = false;   // deleting or removing it fails (in use)
+  std::string data;      // file contents
   uint64_t version = 0;  // new whenever the contents are set; lets readers cache
 };
 
@@ -38,7 +38,7 @@ struct RegKey {
   std::string name;
   std::vector<RegValue> values;                  // in creation order
   std::vector<std::unique_ptr<RegKey>> subkeys;  // sorted by folded name, as RegEnumKeyA lists them
-  REGSAM deniedAccess = 0;  // rights a scenario refuses on this key (RegOpenKeyExA fails with 5)
+  REGSAM deniedAccess = 0;   // rights a scenario refuses on this key (RegOpenKeyExA fails with 5)
   bool undeletable = false;  // RegDeleteKeyA fails with 5
 };
 
@@ -136,7 +136,8 @@ struct DialogRecord {
 
 struct Call {
   std::string name;
-  std::vector<std::string> args;  // texts as given ("(null)" for NULL); numbers in decimal, handles as "0x..."
+  std::vector<std::string>
+      args;  // texts as given ("(null)" for NULL); numbers in decimal, handles as "0x..."
   std::string result;
   std::string ToString() const;
 };
@@ -159,7 +160,7 @@ struct Machine {
 
   std::map<std::string, FileNode> files;  // key: FoldPath(path)
   RegKey localMachine{"HKEY_LOCAL_MACHINE", {}, {}, 0, false};
-  std::vector<Printer> printers;  // in enumeration order
+  std::vector<Printer> printers;   // in enumeration order
   std::vector<TopWindow> windows;  // top-level windows, topmost first
   std::vector<Library> libraries;
 
@@ -184,12 +185,12 @@ struct Machine {
 
   // What the running process holds. Each area hands out its own handles and
   // removes them when released; RunProcess counts what is left.
-  std::map<uintptr_t, std::string> openKeys;     // HKEY -> folded key path
-  std::map<uintptr_t, std::string> openPrinters; // printer handle -> printer name
+  std::map<uintptr_t, std::string> openKeys;         // HKEY -> folded key path
+  std::map<uintptr_t, std::string> openPrinters;     // printer handle -> printer name
   std::map<uintptr_t, std::string> loadedLibraries;  // HMODULE -> folded path
-  std::map<uintptr_t, std::string> openHandles;  // process/thread handles -> what
-  std::vector<void *> allocations;               // live LocalAlloc blocks
-  uintptr_t nextHandle = 0x1000;                 // handles are never reused within a run
+  std::map<uintptr_t, std::string> openHandles;      // process/thread handles -> what
+  std::vector<void *> allocations;                   // live LocalAlloc blocks
+  uintptr_t nextHandle = 0x1000;                     // handles are never reused within a run
 };
 
 // Window handles the stand-in hands out: the desktop, the top-level windows
@@ -248,7 +249,7 @@ std::vector<Call> CallsTo(const Machine &m, const std::string &function);
 std::vector<std::string> CallNames(const Machine &m);
 
 // Files.
-void AddDirectory(Machine &m, const std::string &path);  // with its parents
+void AddDirectory(Machine &m, const std::string &path);                           // with its parents
 void AddFile(Machine &m, const std::string &path, const std::string &data = "");  // parents too
 bool Exists(const Machine &m, const std::string &path);
 bool IsDirectory(const Machine &m, const std::string &path);

@@ -35,7 +35,8 @@ bool StartsWithName(const std::string &name, const char *prefix) {
   size_t length = std::char_traits<char>::length(prefix);
   if (name.size() < length) return false;
   for (size_t i = 0; i < length; ++i)
-    if (toupper(static_cast<unsigned char>(name[i])) != toupper(static_cast<unsigned char>(prefix[i]))) return false;
+    if (toupper(static_cast<unsigned char>(name[i])) != toupper(static_cast<unsigned char>(prefix[i])))
+      return false;
   return true;
 }
 
@@ -48,7 +49,8 @@ std::string Get(const IniSection &section, const char *key, const std::string &f
 
 bool Has(const IniSection &section, const char *key) {
   for (const auto &entry : section.entries)
-    if (StartsWithName(entry.first, key) && entry.first.size() == std::char_traits<char>::length(key)) return true;
+    if (StartsWithName(entry.first, key) && entry.first.size() == std::char_traits<char>::length(key))
+      return true;
   return false;
 }
 
@@ -178,7 +180,8 @@ std::string MachineIniText(const Machine &m) {
     if (!p.location.empty()) text += IniLine("Location", p.location);
     if (!p.shareName.empty()) text += IniLine("ShareName", p.shareName);
     if (p.refuseOpen) text += IniLine("RefuseOpen", "1");
-    for (size_t j = 0; j < p.jobs.size(); ++j) text += IniLine("Job" + std::to_string(j + 1), FormatJob(p.jobs[j]));
+    for (size_t j = 0; j < p.jobs.size(); ++j)
+      text += IniLine("Job" + std::to_string(j + 1), FormatJob(p.jobs[j]));
   }
   for (size_t i = 0; i < m.windows.size(); ++i)
     text += "\n[Window" + std::to_string(i + 1) + "]\n" + IniLine("Title", m.windows[i].title) +
@@ -186,7 +189,8 @@ std::string MachineIniText(const Machine &m) {
   for (size_t i = 0; i < m.libraries.size(); ++i) {
     const Library &l = m.libraries[i];
     text += "\n[Library" + std::to_string(i + 1) + "]\n" + IniLine("Path", l.path);
-    if (l.exportsCheckUserPrivilege) text += IniLine("CheckUserPrivilege", std::to_string(l.checkUserPrivilegeResult));
+    if (l.exportsCheckUserPrivilege)
+      text += IniLine("CheckUserPrivilege", std::to_string(l.checkUserPrivilegeResult));
   }
   // Empty directories are listed too: version control keeps no empty folder.
   std::string empty;
@@ -213,18 +217,21 @@ void CollectRegistryLocks(const RegKey &key, const std::string &path, std::strin
     if (key.deniedAccess) how += (how.empty() ? "" : " ") + std::string("deny ") + Hex(key.deniedAccess);
     *text += IniLine(path, how);
   }
-  for (const auto &sub : key.subkeys) CollectRegistryLocks(*sub, path.empty() ? sub->name : path + "\\" + sub->name, text);
+  for (const auto &sub : key.subkeys)
+    CollectRegistryLocks(*sub, path.empty() ? sub->name : path + "\\" + sub->name, text);
 }
 
 bool SaveDrives(const Machine &m, const fs::path &folder) {
   for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
     std::string name = entry.path().filename().string();
-    if (entry.is_directory() && name.size() == 7 && StartsWithName(name, "drive_")) fs::remove_all(entry.path());
+    if (entry.is_directory() && name.size() == 7 && StartsWithName(name, "drive_"))
+      fs::remove_all(entry.path());
   }
   fs::create_directories(folder / "drive_c");
   for (const auto &entry : m.files) {
     const FileNode &node = entry.second;
-    std::string drive = "drive_" + std::string(1, static_cast<char>(tolower(static_cast<unsigned char>(node.path[0]))));
+    std::string drive =
+        "drive_" + std::string(1, static_cast<char>(tolower(static_cast<unsigned char>(node.path[0]))));
     std::string relative = node.path.substr(3);
     for (char &c : relative)
       if (c == '\\') c = '/';

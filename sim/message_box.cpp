@@ -12,9 +12,12 @@ bool HasChoice(UINT type) { return (type & kTypeMask) != MB_OK; }
 
 int DefaultAnswer(UINT type) {
   switch (type & kTypeMask) {
-    case MB_OK: return IDOK;
-    case MB_YESNO: return IDNO;  // never an unasked Yes
-    default: return IDCANCEL;
+    case MB_OK:
+      return IDOK;
+    case MB_YESNO:
+      return IDNO;  // never an unasked Yes
+    default:
+      return IDCANCEL;
   }
 }
 }  // namespace
@@ -41,7 +44,8 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     m.messageBoxes.push_back(box);
   }
   sim::Log(m, "MessageBoxA",
-           {sim::Hex(reinterpret_cast<uintptr_t>(hWnd)), sim::Text(lpText), sim::Text(lpCaption), std::to_string(uType)},
+           {sim::Hex(reinterpret_cast<uintptr_t>(hWnd)), sim::Text(lpText), sim::Text(lpCaption),
+            std::to_string(uType)},
            std::to_string(answer));
   return answer;
 }

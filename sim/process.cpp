@@ -14,8 +14,8 @@ namespace {
 const DWORD kErrorModNotFound = 126;
 const DWORD kErrorBadExeFormat = 193;
 const DWORD kErrorCallNotImplemented = 120;
-const DWORD kVersionNt4 = 0x05650004;     // NT 4.0, build 1381
-const DWORD kVersionWin98 = 0xC0000A04;   // 4.10, high bit set
+const DWORD kVersionNt4 = 0x05650004;    // NT 4.0, build 1381
+const DWORD kVersionWin98 = 0xC0000A04;  // 4.10, high bit set
 
 // The library whose CheckUserPrivilege the process last looked up.
 const sim::Library *privilegeLibrary = nullptr;
@@ -32,7 +32,8 @@ DWORD WINAPI SimCheckUserPrivilege(DWORD reserved, LPVOID result) {
   Machine &m = sim::Current();
   DWORD answer = privilegeLibrary ? privilegeLibrary->checkUserPrivilegeResult : 0;
   if (result) *static_cast<DWORD *>(result) = 0xDEADBEEF;
-  sim::Log(m, "CheckUserPrivilege", {std::to_string(reserved), result ? "ptr" : "(null)"}, std::to_string(answer));
+  sim::Log(m, "CheckUserPrivilege", {std::to_string(reserved), result ? "ptr" : "(null)"},
+           std::to_string(answer));
   return answer;
 }
 }  // namespace
@@ -94,7 +95,8 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   FARPROC proc = nullptr;
   if (!sim::ShouldFail(m, "GetProcAddress")) {
     auto loaded = m.loadedLibraries.find(reinterpret_cast<uintptr_t>(hModule));
-    const sim::Library *library = loaded == m.loadedLibraries.end() ? nullptr : FindLibrary(m, loaded->second);
+    const sim::Library *library =
+        loaded == m.loadedLibraries.end() ? nullptr : FindLibrary(m, loaded->second);
     if (!library) {
       m.lastError = ERROR_INVALID_HANDLE;
     } else if (lpProcName && std::string(lpProcName) == "CheckUserPrivilege" &&
@@ -135,15 +137,17 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
   } else {
     m.lastError = ERROR_NOT_SUPPORTED;  // only deletion at restart is simulated
   }
-  sim::Log(m, "MoveFileExA", {sim::Text(lpExistingFileName), sim::Text(lpNewFileName), std::to_string(dwFlags)},
+  sim::Log(m, "MoveFileExA",
+           {sim::Text(lpExistingFileName), sim::Text(lpNewFileName), std::to_string(dwFlags)},
            std::to_string(result));
   return result;
 }
 
-BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
-                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
-                           LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
-                           LPPROCESS_INFORMATION lpProcessInformation) {
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                           LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
   Machine &m = sim::Current();
   BOOL result = FALSE;
   if (!sim::ShouldFail(m, "CreateProcessA")) {
@@ -176,8 +180,8 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
   (void)lpThreadAttributes;
   sim::Log(m, "CreateProcessA",
            {sim::Text(lpApplicationName), sim::Text(lpCommandLine), lpProcessAttributes ? "attrs" : "(null)",
-            lpThreadAttributes ? "attrs" : "(null)", std::to_string(bInheritHandles), std::to_string(dwCreationFlags),
-            lpEnvironment ? "env" : "(null)", sim::Text(lpCurrentDirectory)},
+            lpThreadAttributes ? "attrs" : "(null)", std::to_string(bInheritHandles),
+            std::to_string(dwCreationFlags), lpEnvironment ? "env" : "(null)", sim::Text(lpCurrentDirectory)},
            std::to_string(result));
   return result;
 }
@@ -198,8 +202,10 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
   void *block = nullptr;
   if (!sim::ShouldFail(m, "LocalAlloc")) {
     block = (uFlags & LMEM_ZEROINIT) ? calloc(1, uBytes ? uBytes : 1) : malloc(uBytes ? uBytes : 1);
-    if (block) m.allocations.push_back(block);
-    else m.lastError = ERROR_NOT_ENOUGH_MEMORY;
+    if (block)
+      m.allocations.push_back(block);
+    else
+      m.lastError = ERROR_NOT_ENOUGH_MEMORY;
   } else {
     m.lastError = ERROR_NOT_ENOUGH_MEMORY;
   }
@@ -217,8 +223,10 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
     result = nullptr;
     break;
   }
-  if (!hMem) result = nullptr;
-  else if (result) m.lastError = ERROR_INVALID_HANDLE;
+  if (!hMem)
+    result = nullptr;
+  else if (result)
+    m.lastError = ERROR_INVALID_HANDLE;
   sim::Log(m, "LocalFree", {hMem ? "block" : "(null)"}, result ? "failed" : "(null)");
   return result;
 }

@@ -44,7 +44,8 @@ std::vector<IniSection> ParseIni(const std::string &text) {
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       size_t close = line.find(']');
-      sections.push_back(IniSection{Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)), {}});
+      sections.push_back(
+          IniSection{Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)), {}});
       continue;
     }
     if (sections.empty()) continue;  // keys before the first section belong to none
@@ -135,8 +136,8 @@ DWORD CopyProfileText(const Machine &m, const std::string &value, char *buffer, 
 
 using sim::Machine;
 
-DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
-                                      DWORD nSize, LPCSTR lpFileName) {
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
+                                      LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
   Machine &m = sim::Current();
   std::string value = lpDefault ? lpDefault : "";
   if (!sim::ShouldFail(m, "GetPrivateProfileStringA") && lpAppName && lpKeyName && lpFileName) {

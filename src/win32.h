@@ -7,9 +7,12 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// windows.h first: the other two build on its types.
 #include <windows.h>
+// clang-format off
 #include <commctrl.h>
 #include <winspool.h>
+// clang-format on
 #else
 #include "sim_windows.h"
 #endif

@@ -10,10 +10,11 @@ const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Unin
 sim::Machine InstalledMachine(sim::Family family) {
   sim::Machine m = NewMachine(family);
   std::string dir = kInstallDir;
-  PutWindowsFile(m,
-                 "QVFList.ini",
-                 "[UNINSTALL]\nPATH=" + dir + "\n[FILES]\nFILE00=" + dir + "\\Readme.txt\n[UnInstKey]\nUnInstKey=Lumora\n"
-                 "[LPR]\nMonitor=" + std::string(kMonitor) + "\n");
+  PutWindowsFile(m, "QVFList.ini",
+                 "[UNINSTALL]\nPATH=" + dir + "\n[FILES]\nFILE00=" + dir +
+                     "\\Readme.txt\n[UnInstKey]\nUnInstKey=Lumora\n"
+                     "[LPR]\nMonitor=" +
+                     std::string(kMonitor) + "\n");
   sim::AddFile(m, dir + "\\Readme.txt", "read me");
   sim::AddFile(m, dir + "\\_SETUP.DLL", "MZ");
   m.libraries.push_back(sim::Library{dir + "\\_SETUP.DLL", true, 1});
@@ -28,7 +29,9 @@ sim::Machine InstalledMachine(sim::Family family) {
 
 void PutCatalog(sim::Machine &m, const std::string &iniText) { PutWindowsFile(m, "QVUninst.ini", iniText); }
 
-void AddWindow(sim::Machine &m, const std::string &title) { m.windows.push_back(sim::TopWindow{title, "#32770"}); }
+void AddWindow(sim::Machine &m, const std::string &title) {
+  m.windows.push_back(sim::TopWindow{title, "#32770"});
+}
 
 void AddPrinter(sim::Machine &m, const std::string &name, const std::string &port, int jobs) {
   sim::Printer printer;

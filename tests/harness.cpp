@@ -64,7 +64,8 @@ std::vector<std::string> Boxes(const sim::Machine &m) {
 
 std::vector<std::string> FirstArgs(const sim::Machine &m, const std::string &function) {
   std::vector<std::string> args;
-  for (const sim::Call &call : sim::CallsTo(m, function)) args.push_back(call.args.empty() ? "" : call.args[0]);
+  for (const sim::Call &call : sim::CallsTo(m, function))
+    args.push_back(call.args.empty() ? "" : call.args[0]);
   return args;
 }
 

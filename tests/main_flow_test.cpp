@@ -49,7 +49,8 @@ struct RefusalCase {
 
 TEST(MainFlow, RefusesBeforeAskingAndChangesNothing) {
   const RefusalCase cases[] = {
-      {"add-port wizard open", Family::NT, [](sim::Machine &m) { test::AddWindow(m, "Add Port Wizard - step 1"); },
+      {"add-port wizard open", Family::NT,
+       [](sim::Machine &m) { test::AddWindow(m, "Add Port Wizard - step 1"); },
        "Lumora Uninstaller|Add-port wizard open|0", false, false},
       {"config wizard open", Family::NT, [](sim::Machine &m) { test::AddWindow(m, "Port Config"); },
        "Lumora Uninstaller|Config wizard open|0", false, false},
@@ -62,13 +63,17 @@ TEST(MainFlow, RefusesBeforeAskingAndChangesNothing) {
       {"privilege refused", Family::NT, [](sim::Machine &m) { m.libraries[0].checkUserPrivilegeResult = 0; },
        "Lumora Uninstaller|Administrators only|16", true, true},
       {"_SETUP.DLL missing", Family::NT,
-       [](sim::Machine &m) { m.files.erase(sim::FoldPath(m, std::string(test::kInstallDir) + "\\_SETUP.DLL")); },
+       [](sim::Machine &m) {
+         m.files.erase(sim::FoldPath(m, std::string(test::kInstallDir) + "\\_SETUP.DLL"));
+       },
        "Lumora Uninstaller|Application error.|16", true, true},
       {"_SETUP.DLL without CheckUserPrivilege", Family::NT,
        [](sim::Machine &m) { m.libraries[0].exportsCheckUserPrivilege = false; },
        "Lumora Uninstaller|Application error.|16", true, true},
       {"no monitor named: nothing to load the library from", Family::NT,
-       [](sim::Machine &m) { test::PutWindowsFile(m, "QVFList.ini", "[UNINSTALL]\nPATH=C:\\Program Files\\Lumora\n"); },
+       [](sim::Machine &m) {
+         test::PutWindowsFile(m, "QVFList.ini", "[UNINSTALL]\nPATH=C:\\Program Files\\Lumora\n");
+       },
        "Lumora Uninstaller|Application error.|16", true, false},
       {"monitor without InstallPath", Family::NT,
        [](sim::Machine &m) { sim::FindKey(m, test::kMonitorKey)->values.clear(); },
@@ -77,7 +82,9 @@ TEST(MainFlow, RefusesBeforeAskingAndChangesNothing) {
        [](sim::Machine &m) { sim::SetString(m, test::kMonitorKey, "InstallPath", "Lumora"); },
        "Lumora Uninstaller|Application error.|16", true, false},
       {"library path too long to form whole", Family::NT,
-       [](sim::Machine &m) { sim::SetString(m, test::kMonitorKey, "InstallPath", "C:\\" + std::string(246, 'a')); },
+       [](sim::Machine &m) {
+         sim::SetString(m, test::kMonitorKey, "InstallPath", "C:\\" + std::string(246, 'a'));
+       },
        "Lumora Uninstaller|Application error.|16", true, false},
       {"job waiting on a monitor port (NT)", Family::NT,
        [](sim::Machine &m) { test::AddPrinter(m, "Lumora Mail", "QVMAIL2:", 1); },
@@ -172,8 +179,9 @@ TEST(MainFlow, YesRemovesThenReportsAndSchedulesSelfDeletionOnNt) {
   auto move = std::find(names.begin(), names.end(), "MoveFileExA");
   ASSERT_NE(dialog, names.end());
   EXPECT_LT(dialog, move);
-  EXPECT_EQ(sim::CallsTo(m, "MoveFileExA")[0].args,
-            (std::vector<std::string>{m.executablePath, "(null)", std::to_string(MOVEFILE_DELAY_UNTIL_REBOOT)}));
+  EXPECT_EQ(
+      sim::CallsTo(m, "MoveFileExA")[0].args,
+      (std::vector<std::string>{m.executablePath, "(null)", std::to_string(MOVEFILE_DELAY_UNTIL_REBOOT)}));
 }
 
 TEST(MainFlow, YesOn9xStartsAHiddenQuotedDeleteCommand) {

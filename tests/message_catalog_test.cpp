@@ -2,14 +2,12 @@
 // texts for empty keys, long values cut to 255 characters, and ERRORMES2 read
 // only when the pending-jobs refusal is shown.
 #include <gtest/gtest.h>
-
 #include <string.h>
 
 #include "control/control.h"
 #include "harness.h"
 
 namespace {
-
 
 std::string Loaded(const char *ini, char (MessageCatalog::*field)[kCatalogTextSize]) {
   sim::Machine m = test::NewMachine();
@@ -69,9 +67,10 @@ TEST(MessageCatalog, ReadsTenEntriesInOrderWithCapacity256) {
     EXPECT_EQ(call.args[4], "QVUninst.ini");
     keys.push_back(call.args[0] + "/" + call.args[1]);
   }
-  EXPECT_EQ(keys, (std::vector<std::string>{"STATIC/DIALOG00", "STATIC/IDS_ADD_PORT_LIMIT", "STATIC/ADDPORT",
-                                            "STATIC/IDS_CONF_PORT_LIMIT", "STATIC/CONFIG", "STATIC/ONLY_ADMIN",
-                                            "TITLE/DIALOG", "STATIC/DIALOG01", "STATIC/MSGBOX00", "TITLE/MSGBOX"}));
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"STATIC/DIALOG00", "STATIC/IDS_ADD_PORT_LIMIT", "STATIC/ADDPORT",
+                                      "STATIC/IDS_CONF_PORT_LIMIT", "STATIC/CONFIG", "STATIC/ONLY_ADMIN",
+                                      "TITLE/DIALOG", "STATIC/DIALOG01", "STATIC/MSGBOX00", "TITLE/MSGBOX"}));
 }
 
 }  // namespace

@@ -236,14 +236,21 @@ TEST(RemovalSequence, ValuesWithANulInsideAreNotActedOn) {
   const std::string nul(1, '\0');
   sim::Machine m = test::NewMachine(sim::Family::NT);
   test::PutWindowsFile(m, "QVFList.ini",
-                       "[FILES]\nFILE00=C:\\Data\\report.doc" + nul + ".bak\nFILE01=C:\\Data\\old.tmp\n"
-                       "[PATHS]\nPATH00=C:\\Data" + nul + "\\Cache\n"
-                       "[UnInstKey]\nUnInstKey=Other" + nul + "\\Lumora\n"
-                       "[LPR]\nMonitor=Local Port" + nul + "x\n");
+                       "[FILES]\nFILE00=C:\\Data\\report.doc" + nul +
+                           ".bak\nFILE01=C:\\Data\\old.tmp\n"
+                           "[PATHS]\nPATH00=C:\\Data" +
+                           nul +
+                           "\\Cache\n"
+                           "[UnInstKey]\nUnInstKey=Other" +
+                           nul +
+                           "\\Lumora\n"
+                           "[LPR]\nMonitor=Local Port" +
+                           nul + "x\n");
   sim::AddFile(m, "C:\\Data\\report.doc", "keep");
   sim::AddFile(m, "C:\\Data\\old.tmp", "gone");
   sim::SetString(m, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other", "DisplayName", "Other");
-  sim::SetString(m, "System\\CurrentControlSet\\Control\\Print\\Monitors\\Local Port", "Driver", "localspl.dll");
+  sim::SetString(m, "System\\CurrentControlSet\\Control\\Print\\Monitors\\Local Port", "Driver",
+                 "localspl.dll");
   RunRemoval(m);
   EXPECT_TRUE(sim::Exists(m, "C:\\Data\\report.doc"));
   EXPECT_FALSE(sim::Exists(m, "C:\\Data\\old.tmp"));

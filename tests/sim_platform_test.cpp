@@ -1,7 +1,6 @@
 // The stand-in's profile reads, files and processes, held to what the
 // uninstaller relies on from the real platform.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -118,7 +117,9 @@ TEST(SimFiles, DoubleByteTrailBackslashIsPartOfTheName) {
   sim::AddDirectory(m, "C:\\\x95\x5C\\Data");  // C:\表\Data
   EXPECT_TRUE(sim::IsDirectory(m, "C:\\\x95\x5C"));
   // C:\表Data: the trail byte does not split the name.
-  EXPECT_FALSE(sim::Exists(m, "C:\\\x95\x5C" "Data"));
+  EXPECT_FALSE(sim::Exists(m,
+                           "C:\\\x95\x5C"
+                           "Data"));
   EXPECT_TRUE(sim::Exists(m, "C:\\\x95\x5C\\Data"));
 }
 
@@ -214,7 +215,8 @@ namespace {
 // its name" reach the wrong one; no spooler holds such printers.
 TEST(SimMachineFolder, PrintersNeedANameOfTheirOwn) {
   sim::Machine m;
-  sim::ApplyMachineBody(m, "[Printer1]\nPort=A:\n[Printer2]\nName=Mail\nPort=B:\n[Printer3]\nName=MAIL\nPort=C:\n");
+  sim::ApplyMachineBody(
+      m, "[Printer1]\nPort=A:\n[Printer2]\nName=Mail\nPort=B:\n[Printer3]\nName=MAIL\nPort=C:\n");
   ASSERT_EQ(m.printers.size(), 1u);
   EXPECT_EQ(m.printers[0].port, "B:");
 }

@@ -93,12 +93,13 @@ void DrawProgress(const sim::ProgressBar &bar) {
 }
 
 int UninstallerProcess() {
-  return WinMain(reinterpret_cast<HINSTANCE>(sim::kInstanceHandle), nullptr, const_cast<char *>(""), SW_SHOWNORMAL);
+  return WinMain(reinterpret_cast<HINSTANCE>(sim::kInstanceHandle), nullptr, const_cast<char *>(""),
+                 SW_SHOWNORMAL);
 }
 
 std::string ResultText(const sim::Machine &m, int exitCode) {
-  std::string text = "[Result]\nExitCode=" + std::to_string(exitCode) +
-                     "\nElapsedMs=" + std::to_string(m.clockMs) + "\n";
+  std::string text =
+      "[Result]\nExitCode=" + std::to_string(exitCode) + "\nElapsedMs=" + std::to_string(m.clockMs) + "\n";
   for (size_t i = 0; i < m.messageBoxes.size(); ++i) {
     const sim::MessageBoxRecord &box = m.messageBoxes[i];
     text += "\n[Box" + std::to_string(i + 1) + "]\nCaption=" + (box.captionIsNull ? "(null)" : box.caption) +

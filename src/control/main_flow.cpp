@@ -25,8 +25,10 @@ int RefuseWith(const char *text, UINT style) {
 }
 
 int WizardIsOpen(void) {
-  if (FindWindowByTitlePrefix(catalog.ADDPORT, kTitleMode)) return !RefuseWith(catalog.IDS_ADD_PORT_LIMIT, MB_OK);
-  if (FindWindowByTitlePrefix(catalog.CONFIG, kTitleMode)) return !RefuseWith(catalog.IDS_CONF_PORT_LIMIT, MB_OK);
+  if (FindWindowByTitlePrefix(catalog.ADDPORT, kTitleMode))
+    return !RefuseWith(catalog.IDS_ADD_PORT_LIMIT, MB_OK);
+  if (FindWindowByTitlePrefix(catalog.CONFIG, kTitleMode))
+    return !RefuseWith(catalog.IDS_CONF_PORT_LIMIT, MB_OK);
   return 0;
 }
 
@@ -49,7 +51,8 @@ int FormSetupLibraryPath(char *libraryPath, TextSize capacity) {
 
 int UserHasPrivilege(void) {
   char libraryPath[MAX_PATH];
-  if (!FormSetupLibraryPath(libraryPath, sizeof libraryPath)) return RefuseWith(kApplicationError, MB_ICONHAND);
+  if (!FormSetupLibraryPath(libraryPath, sizeof libraryPath))
+    return RefuseWith(kApplicationError, MB_ICONHAND);
   HMODULE library = LoadLibraryA(libraryPath);
   if (!library) return RefuseWith(kApplicationError, MB_ICONHAND);
   FARPROC export_ = GetProcAddress(library, "CheckUserPrivilege");

@@ -34,5 +34,6 @@ void LoadMessageCatalog(void) {
       {"TITLE", "MSGBOX", "Complete", catalog.TitleMSGBOX},
   };
   for (const CatalogEntry &entry : entries)
-    GetPrivateProfileStringA(entry.section, entry.key, entry.defaultText, entry.text, kCatalogTextSize, CATALOG_FILE);
+    GetPrivateProfileStringA(entry.section, entry.key, entry.defaultText, entry.text, kCatalogTextSize,
+                             CATALOG_FILE);
 }

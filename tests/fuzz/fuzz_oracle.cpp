@@ -83,13 +83,15 @@ void AllowDirectory(const sim::Machine &m, Expectations &e, const std::string &a
 
 std::string Serialise(const sim::RegKey &key) {
   std::string text;
-  for (const sim::RegValue &v : key.values) text += v.name + "|" + std::to_string(v.type) + "|" + v.data + "\n";
+  for (const sim::RegValue &v : key.values)
+    text += v.name + "|" + std::to_string(v.type) + "|" + v.data + "\n";
   return text;
 }
 
 void CaptureKeys(const sim::Machine &m, const sim::RegKey &key, const std::string &path, State &state) {
   state.keys[sim::Fold(m, path)] = Serialise(key);
-  for (const auto &sub : key.subkeys) CaptureKeys(m, *sub, path.empty() ? sub->name : path + "\\" + sub->name, state);
+  for (const auto &sub : key.subkeys)
+    CaptureKeys(m, *sub, path.empty() ? sub->name : path + "\\" + sub->name, state);
 }
 
 bool Within(const std::string &foldedPath, const std::string &foldedRoot) {
@@ -99,9 +101,11 @@ bool Within(const std::string &foldedPath, const std::string &foldedRoot) {
 
 std::string CheckCalls(const Expectations &e, const sim::Machine &after) {
   for (const sim::Call &c : sim::CallsTo(after, "DeleteFileA"))
-    if (!e.fileArgs.count(c.args[0])) return "DeleteFileA on a path the manifest does not name whole: " + c.args[0];
+    if (!e.fileArgs.count(c.args[0]))
+      return "DeleteFileA on a path the manifest does not name whole: " + c.args[0];
   for (const sim::Call &c : sim::CallsTo(after, "RemoveDirectoryA"))
-    if (!e.dirArgs.count(c.args[0])) return "RemoveDirectoryA on a path the manifest does not name: " + c.args[0];
+    if (!e.dirArgs.count(c.args[0]))
+      return "RemoveDirectoryA on a path the manifest does not name: " + c.args[0];
   for (const sim::Call &c : sim::CallsTo(after, "RegDeleteKeyA"))
     if (c.args[1] != e.entryKeyArg) return "RegDeleteKeyA on " + c.args[1];
   for (const sim::Call &c : sim::CallsTo(after, "DeletePortA"))
@@ -120,7 +124,8 @@ std::string CheckFiles(const Expectations &e, const State &now) {
     if (was->second != entry.second) return "a file changed: " + entry.first;
   }
   for (const auto &entry : e.before.files)
-    if (!now.files.count(entry.first) && !e.removable.count(entry.first)) return "removed, not named: " + entry.first;
+    if (!now.files.count(entry.first) && !e.removable.count(entry.first))
+      return "removed, not named: " + entry.first;
   return "";
 }
 
@@ -132,7 +137,8 @@ std::string CheckRegistry(const Expectations &e, const State &now) {
       return "a key's values changed: " + entry.first;
   }
   for (const auto &entry : e.before.keys)
-    if (!now.keys.count(entry.first) && !Within(entry.first, e.entryKey) && !Within(entry.first, e.monitorKey))
+    if (!now.keys.count(entry.first) && !Within(entry.first, e.entryKey) &&
+        !Within(entry.first, e.monitorKey))
       return "a key went that was not named: " + entry.first;
   return "";
 }
@@ -147,7 +153,8 @@ std::string CheckPrinters(const Expectations &e, const sim::Machine &after) {
     if (now == e.before.printers[i]) continue;
     std::string was = e.before.printers[i];
     std::string wasPort = was.substr(was.find('|') + 1, was.rfind('|') - was.find('|') - 1);
-    if (p.port != e.replacementPort || !e.ports.count(wasPort)) return "a printer changed: " + was + " -> " + now;
+    if (p.port != e.replacementPort || !e.ports.count(wasPort))
+      return "a printer changed: " + was + " -> " + now;
   }
   return "";
 }
@@ -166,9 +173,11 @@ std::string CheckProgress(const Expectations &e, const sim::Machine &after, DWOR
 
 State Capture(const sim::Machine &m) {
   State state;
-  for (const auto &entry : m.files) state.files[entry.first] = (entry.second.isDirectory ? "D" : "F") + entry.second.data;
+  for (const auto &entry : m.files)
+    state.files[entry.first] = (entry.second.isDirectory ? "D" : "F") + entry.second.data;
   CaptureKeys(m, m.localMachine, "", state);
-  for (const sim::Printer &p : m.printers) state.printers.push_back(p.name + "|" + p.port + "|" + std::to_string(p.jobs.size()));
+  for (const sim::Printer &p : m.printers)
+    state.printers.push_back(p.name + "|" + p.port + "|" + std::to_string(p.jobs.size()));
   return state;
 }
 
@@ -235,10 +244,12 @@ Expectations Expect(const sim::Machine &m) {
 std::string Check(const Expectations &e, const sim::Machine &after, int exitCode, DWORD stepCount) {
   if (exitCode != 0 && exitCode != 1) return "exit code " + std::to_string(exitCode);
   State now = Capture(after);
-  if (exitCode == 0 && (now.files != e.before.files || now.keys != e.before.keys || now.printers != e.before.printers))
+  if (exitCode == 0 &&
+      (now.files != e.before.files || now.keys != e.before.keys || now.printers != e.before.printers))
     return "a refusal changed the machine";
   if (after.clockMs > 10000u * static_cast<uint64_t>(e.retryEntries))
-    return "took " + std::to_string(after.clockMs) + " ms for " + std::to_string(e.retryEntries) + " retried entries";
+    return "took " + std::to_string(after.clockMs) + " ms for " + std::to_string(e.retryEntries) +
+           " retried entries";
   std::string failure = CheckCalls(e, after);
   if (failure.empty()) failure = CheckFiles(e, now);
   if (failure.empty()) failure = CheckRegistry(e, now);

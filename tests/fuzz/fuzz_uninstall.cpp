@@ -24,8 +24,8 @@ const char kInstall[] = "C:\\Prog\\Lumora";
 const char kTable[] = "\x95\x5C";  // 表 in code page 932: its trail byte is a backslash
 const char kMonitorsRoot[] = "System\\CurrentControlSet\\Control\\Print\\Monitors";
 const char kUninstallRoot[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const size_t kLengths[] = {0, 1, 31, 32, 33, 63, 64, 65, 126, 127, 128, 129, 200, 201, 202, 204, 205, 248, 249,
-                           254, 255, 256, 258, 259, 260, 261, 262, 263, 300};
+const size_t kLengths[] = {0,   1,   31,  32,  33,  63,  64,  65,  126, 127, 128, 129, 200, 201, 202,
+                           204, 205, 248, 249, 254, 255, 256, 258, 259, 260, 261, 262, 263, 300};
 
 // Text without line breaks or NULs: one INI value.
 std::string Clean(std::string text) {
@@ -53,7 +53,8 @@ class MachineMaker {
     MakeRegistry(m, monitor, entry);
     MakePrinters(m);
     MakeWindows(m);
-    m.libraries.push_back(sim::Library{std::string(kInstall) + "\\_SETUP.DLL", p_.ConsumeIntegralInRange(0, 3) != 0,
+    m.libraries.push_back(sim::Library{std::string(kInstall) + "\\_SETUP.DLL",
+                                       p_.ConsumeIntegralInRange(0, 3) != 0,
                                        static_cast<DWORD>(p_.ConsumeIntegralInRange(0, 2))});
     AddWindowsFile(m, "QVUninst.ini", MakeCatalog());
     AddWindowsFile(m, "QVFList.ini", MakeManifest(m, monitor, entry));
@@ -74,9 +75,9 @@ class MachineMaker {
 
   void MakeFiles(sim::Machine &m) {
     std::string in = kInstall;
-    const std::vector<std::string> files = {in + "\\a.txt", in + "\\Data\\b.txt", in + "\\Data\\Sub\\c.txt",
-                                            in + "\\_SETUP.DLL", in + "\\QVUninst.exe", "C:\\Other\\keep.txt",
-                                            "C:\\Prog\\keep.txt"};
+    const std::vector<std::string> files = {
+        in + "\\a.txt",        in + "\\Data\\b.txt",  in + "\\Data\\Sub\\c.txt", in + "\\_SETUP.DLL",
+        in + "\\QVUninst.exe", "C:\\Other\\keep.txt", "C:\\Prog\\keep.txt"};
     const std::vector<std::string> dirs = {in + "\\Data\\Empty", in + "\\Spool\\Out", "C:\\Other\\Empty",
                                            in + "\\" + kTable + "\\Data", in + "\\A" + kTable + "B\\Data"};
     for (const std::string &f : files) sim::AddFile(m, f, "data");
@@ -92,16 +93,29 @@ class MachineMaker {
   std::string MakePath(sim::Machine &m) {
     std::string path = paths_[p_.ConsumeIntegralInRange<size_t>(0, paths_.size() - 1)];
     switch (p_.ConsumeIntegralInRange(0, 11)) {
-      case 0: break;
-      case 1: path.insert(p_.ConsumeIntegralInRange<size_t>(0, path.size()), "\\"); break;
-      case 2: path = "\\" + path; break;
-      case 3: path += "\\"; break;
-      case 4: path = "\\\\server\\share\\" + path.substr(3); break;
-      case 5: path = p_.ConsumeBool() ? "C:\\" : "C:"; break;
+      case 0:
+        break;
+      case 1:
+        path.insert(p_.ConsumeIntegralInRange<size_t>(0, path.size()), "\\");
+        break;
+      case 2:
+        path = "\\" + path;
+        break;
+      case 3:
+        path += "\\";
+        break;
+      case 4:
+        path = "\\\\server\\share\\" + path.substr(3);
+        break;
+      case 5:
+        path = p_.ConsumeBool() ? "C:\\" : "C:";
+        break;
       case 6:
         for (char &c : path) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
         break;
-      case 7: path += std::string("\\") + kTable + (p_.ConsumeBool() ? "\\x" : ""); break;
+      case 7:
+        path += std::string("\\") + kTable + (p_.ConsumeBool() ? "\\x" : "");
+        break;
       case 8: {
         // Long: a trap stands where a read would cut it, and must survive.
         size_t length = kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)];
@@ -113,40 +127,61 @@ class MachineMaker {
         }
         break;
       }
-      case 9: path = Clean(p_.ConsumeRandomLengthString(300)); break;
-      case 10: path = path.substr(p_.ConsumeIntegralInRange<size_t>(0, path.size())); break;
-      default: path += "\\..\\Other"; break;
+      case 9:
+        path = Clean(p_.ConsumeRandomLengthString(300));
+        break;
+      case 10:
+        path = path.substr(p_.ConsumeIntegralInRange<size_t>(0, path.size()));
+        break;
+      default:
+        path += "\\..\\Other";
+        break;
     }
     return path;
   }
 
   std::string MakeName(const char *usual) {
     switch (p_.ConsumeIntegralInRange(0, 5)) {
-      case 0: return Clean(p_.ConsumeRandomLengthString(300));
-      case 1: return PadTo(usual, kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)], 'N');
-      case 2: return std::string(usual) + "\\Ports";
-      default: return usual;
+      case 0:
+        return Clean(p_.ConsumeRandomLengthString(300));
+      case 1:
+        return PadTo(usual, kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)], 'N');
+      case 2:
+        return std::string(usual) + "\\Ports";
+      default:
+        return usual;
     }
   }
 
   std::string MakePortName() {
     switch (p_.ConsumeIntegralInRange(0, 4)) {
-      case 0: return PadTo("QVPORT", kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)], 'P');
-      case 1: return Clean(p_.ConsumeRandomLengthString(40));
-      default: return "QVMAIL" + std::to_string(ports_.size() + 1) + ":";
+      case 0:
+        return PadTo("QVPORT", kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)], 'P');
+      case 1:
+        return Clean(p_.ConsumeRandomLengthString(40));
+      default:
+        return "QVMAIL" + std::to_string(ports_.size() + 1) + ":";
     }
   }
 
   void SetValue(sim::Machine &m, const std::string &key, const char *name, const std::string &usual) {
     switch (p_.ConsumeIntegralInRange(0, 5)) {
-      case 0: return;  // missing
-      case 1: sim::SetDword(m, key, name, p_.ConsumeIntegral<uint32_t>()); return;
-      case 2: sim::SetBinary(m, key, name, p_.ConsumeRandomLengthString(300)); return;
-      case 3:
-        sim::SetString(m, key, name,
-                       PadTo(usual, kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)], 'V'));
+      case 0:
+        return;  // missing
+      case 1:
+        sim::SetDword(m, key, name, p_.ConsumeIntegral<uint32_t>());
         return;
-      default: sim::SetString(m, key, name, usual); return;
+      case 2:
+        sim::SetBinary(m, key, name, p_.ConsumeRandomLengthString(300));
+        return;
+      case 3:
+        sim::SetString(
+            m, key, name,
+            PadTo(usual, kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)], 'V'));
+        return;
+      default:
+        sim::SetString(m, key, name, usual);
+        return;
     }
   }
 
@@ -191,15 +226,22 @@ class MachineMaker {
     for (int i = 0; i < count; ++i) {
       sim::Printer printer;
       printer.name = "Printer " + std::to_string(i);
-      std::string port = ports_.empty() ? "LPT2:" : ports_[p_.ConsumeIntegralInRange<size_t>(0, ports_.size() - 1)];
+      std::string port =
+          ports_.empty() ? "LPT2:" : ports_[p_.ConsumeIntegralInRange<size_t>(0, ports_.size() - 1)];
       switch (p_.ConsumeIntegralInRange(0, 4)) {
-        case 0: printer.port = "LPT2:"; break;
-        case 1: printer.port = port + ",LPT2:"; break;
+        case 0:
+          printer.port = "LPT2:";
+          break;
+        case 1:
+          printer.port = port + ",LPT2:";
+          break;
         case 2:
           printer.port = port;
           for (char &c : printer.port) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
           break;
-        default: printer.port = port; break;
+        default:
+          printer.port = port;
+          break;
       }
       int jobs = p_.ConsumeIntegralInRange(0, 2) == 0 ? 1 : 0;
       for (int j = 0; j < jobs; ++j) printer.jobs.push_back(sim::PrintJob{"doc", JOB_STATUS_PAUSED});
@@ -243,8 +285,10 @@ class MachineMaker {
     text += "[STMPATHS]\n";
     if (p_.ConsumeBool()) text += "ROOT=" + MakePath(m) + "\n";
     text += MakeList(m, "PATH%02d", 2);
-    if (p_.ConsumeIntegralInRange(0, 5)) text += "[UnInstKey]\nUnInstKey=" + (p_.ConsumeBool() ? entry : MakeName("Lumora")) + "\n";
-    if (p_.ConsumeIntegralInRange(0, 5)) text += "[LPR]\nMonitor=" + (p_.ConsumeBool() ? monitor : MakeName("Lumora Mail Monitor")) + "\n";
+    if (p_.ConsumeIntegralInRange(0, 5))
+      text += "[UnInstKey]\nUnInstKey=" + (p_.ConsumeBool() ? entry : MakeName("Lumora")) + "\n";
+    if (p_.ConsumeIntegralInRange(0, 5))
+      text += "[LPR]\nMonitor=" + (p_.ConsumeBool() ? monitor : MakeName("Lumora Mail Monitor")) + "\n";
     return text;
   }
 };
@@ -286,8 +330,10 @@ void MakeFromText(sim::Machine &m, const std::string &text) {
     std::string path = files.substr(at, end - at);
     at = end + 1;
     if (path.empty()) continue;
-    if (path.back() == '\\') sim::AddDirectory(m, path);
-    else sim::AddFile(m, path, "data");
+    if (path.back() == '\\')
+      sim::AddDirectory(m, path);
+    else
+      sim::AddFile(m, path, "data");
   }
   sim::ApplyMachineBody(m, ini);
   for (const char *name : {"QVFList.ini", "QVUninst.ini"})
@@ -297,7 +343,8 @@ void MakeFromText(sim::Machine &m, const std::string &text) {
 }
 
 int RunUninstaller() {
-  return WinMain(reinterpret_cast<HINSTANCE>(sim::kInstanceHandle), nullptr, const_cast<char *>(""), SW_SHOWNORMAL);
+  return WinMain(reinterpret_cast<HINSTANCE>(sim::kInstanceHandle), nullptr, const_cast<char *>(""),
+                 SW_SHOWNORMAL);
 }
 
 }  // namespace
