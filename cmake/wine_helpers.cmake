@@ -23,15 +23,21 @@ set(QV_WINE_HELPERS
   "setup_refused.dll|dll|setup_dll.c||-DQV_SETUP_RESULT=0"
   "setup_noexport.dll|dll|setup_dll.c||")
 
-# ---- i686, with this preset's toolchain ------------------------------------------
-set(QV_WINE_WIN32_DIR ${CMAKE_BINARY_DIR}/wine/win32)
-foreach(helper ${QV_WINE_HELPERS})
+# Unpacks one row of QV_WINE_HELPERS into file_name, kind, source, libraries
+# and defines.
+macro(qv_wine_helper_fields helper)
   string(REPLACE "|" ";" fields "${helper}")
   list(GET fields 0 file_name)
   list(GET fields 1 kind)
   list(GET fields 2 source)
   list(GET fields 3 libraries)
   list(GET fields 4 defines)
+endmacro()
+
+# ---- i686, with this preset's toolchain ------------------------------------------
+set(QV_WINE_WIN32_DIR ${CMAKE_BINARY_DIR}/wine/win32)
+foreach(helper ${QV_WINE_HELPERS})
+  qv_wine_helper_fields("${helper}")
   string(REGEX REPLACE "\\.[a-z]+$" "" base "${file_name}")
   string(REGEX MATCH "\\.[a-z]+$" suffix "${file_name}")
   set(target wine_${base})
@@ -60,12 +66,7 @@ if(QV_MINGW64_GCC AND QV_MINGW64_GXX AND QV_MINGW64_WINDRES)
   set(QV_WINE_WIN64_DIR ${CMAKE_BINARY_DIR}/wine/win64)
   set(QV_WINE_WIN64_OUTPUTS)
   foreach(helper ${QV_WINE_HELPERS})
-    string(REPLACE "|" ";" fields "${helper}")
-    list(GET fields 0 file_name)
-    list(GET fields 1 kind)
-    list(GET fields 2 source)
-    list(GET fields 3 libraries)
-    list(GET fields 4 defines)
+    qv_wine_helper_fields("${helper}")
     separate_arguments(libraries)
     list(TRANSFORM libraries PREPEND -l)
     set(kind_flags)
