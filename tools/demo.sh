@@ -5,18 +5,18 @@
 # as loaded (build/demo-before).
 # Usage: tools/demo.sh [MACHINE_DIR] [qvuninst-sim options, e.g. --answers yes]
 #
-# With --wine first, the real QVUninst.exe runs on the machine under Wine
-# instead (tools/wine/qvwine.py; answers from the machine's [Answers] or
-# --answers), the result goes to build/demo-wine-after, and screenshots of
-# the question box and of the progress dialog are saved as PNG in docs/.
-# Usage: tools/demo.sh --wine [MACHINE_DIR] [--answers yes]
+# With --wine first, the shipped i686 QVUninst.exe runs on the machine under
+# 32-bit Wine instead (tools/wine/qvwine.py; answers from the machine's
+# [Answers] or --answers), the result goes to build/demo-wine-after, and
+# screenshots of the question box and of the progress dialog are saved as PNG
+# in docs/. Usage: tools/demo.sh --wine [MACHINE_DIR] [qvwine.py options]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = "--wine" ]; then
   shift
   machine=${1:-examples/demo}
   shift || true
-  bash tools/install_deps.sh >&2
+  bash tools/install_deps.sh wine >&2
   cmake --preset win32 >/dev/null
   cmake --build --preset win32 >/dev/null
   out=build/demo-wine-after
@@ -35,17 +35,17 @@ if [ "${1:-}" = "--wine" ]; then
 fi
 machine=${1:-examples/demo}
 shift || true
-bash tools/install_deps.sh >&2
-cmake --preset host >/dev/null
-cmake --build --preset host --target qvuninst-sim >/dev/null
+bash tools/install_deps.sh demo >&2
+cmake --preset demo >/dev/null
+cmake --build --preset demo >/dev/null
 out=build/demo-after
 before=build/demo-before
 rm -rf "$out" "$before"
 # The machine as loaded, written the way the run writes its result, so that
 # the diff shows what the run changed and nothing of the folder's layout.
-build/host/qvuninst-sim "$machine" --out "$before" --no-run >/dev/null
+build/demo/qvuninst-sim "$machine" --out "$before" --no-run >/dev/null
 status=0
-build/host/qvuninst-sim "$machine" --out "$out" "$@" || status=$?
+build/demo/qvuninst-sim "$machine" --out "$out" "$@" || status=$?
 echo
 echo "== What changed (the machine before and after; $out/result.ini has the boxes and exit code)"
 diff -r -x result.ini "$before" "$out" || true
