@@ -151,6 +151,9 @@ if ! runs_32bit; then
   if [ -e "$binfmt/$binfmt_entry" ] && ! grep -q "interpreter $emulator" "$binfmt/$binfmt_entry"; then
     echo -1 >"$binfmt/$binfmt_entry"
   fi
+  if [ -e "$binfmt/$binfmt_entry" ] && grep -qx disabled "$binfmt/$binfmt_entry"; then
+    echo 1 >"$binfmt/$binfmt_entry"
+  fi
   [ -e "$binfmt/$binfmt_entry" ] || register_emulator
   if ! runs_32bit; then
     echo "install_deps: 32-bit Wine still does not start ($wine_loader --version fails)" >&2
