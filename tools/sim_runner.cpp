@@ -112,6 +112,11 @@ std::string ResultText(const sim::Machine &m, int exitCode) {
   text += "\n[Processes]\n";
   for (size_t i = 0; i < m.processes.size(); ++i)
     text += std::to_string(i + 1) + "=" + m.processes[i].commandLine + "\n";
+  // Every printer the uninstaller opened, in order, whether the spooler let it.
+  text += "\n[OpenedPrinters]\n";
+  int opened = 0;
+  for (const sim::Call &call : sim::CallsTo(m, "OpenPrinterA"))
+    text += std::to_string(++opened) + "=" + (call.args.empty() ? "" : call.args[0]) + "\n";
   return text;
 }
 }  // namespace

@@ -3,8 +3,9 @@
 # build (unit tests and whole runs on the stand-in), the same under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build's
 # checks of QVUninst.exe itself, with the Wine scenarios (ctest label "wine":
-# each scenario run on the stand-in and under Wine, the results compared;
-# they use the host build's qvuninst-sim, so host is built first), and a
+# each scenario run on the stand-in and, with the shipped i686 exe, under
+# 32-bit Wine, the results compared; they use the host build's qvuninst-sim,
+# so host is built first), and a
 # short run of the fuzz target from its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."

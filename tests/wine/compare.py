@@ -7,7 +7,8 @@ answer), the files pending deletion at restart and the processes started.
 Items the scenario leaves out (a known Wine difference) are reported but do
 not fail it.
 
-    compare.py SCENARIO --sim build/host/qvuninst-sim [--build build/win32] [--keep DIR]
+    compare.py SCENARIO --sim build/host/qvuninst-sim [--windows-version NAME] [--build build/win32]
+               [--keep DIR]
 """
 import argparse
 import os
@@ -36,6 +37,7 @@ class Outcome:
         self.boxes = [e for name, e in result if mf.fold(name).startswith('BOX')]
         self.pending = [v for _, e in mf.sections_named(result, 'PendingDeletes') for _, v in e]
         self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
+        self.opened = [v for _, e in mf.sections_named(result, 'OpenedPrinters') for _, v in e]
 
 
 def registry_scope(machine):
@@ -71,6 +73,8 @@ def differences(sim, wine, scope, printers):
         differ('pending', sim.pending, wine.pending)
     if [mf.fold(p) for p in sim.processes] != [mf.fold(p) for p in wine.processes]:
         differ('processes', sim.processes, wine.processes)
+    if sim.opened != wine.opened:
+        differ('opened', sim.opened, wine.opened)
     for folded in sorted(set(sim.tree) | set(wine.tree)):
         a, b = sim.tree.get(folded), wine.tree.get(folded)
         if a is None or b is None or a[1] != b[1] or a[2] != b[2]:
@@ -102,6 +106,9 @@ def expectations(scenario, outcome, side):
     exit_code = mf.get(scenario, 'ExitCode')
     if exit_code is not None and outcome.exit_code != exit_code:
         failed.append('%s: exit code %s, expected %s' % (side, outcome.exit_code, exit_code))
+    for name in (v for k, v in scenario if mf.fold(k) == 'NEVEROPENED'):
+        if name in outcome.opened:
+            failed.append('%s: printer %r was opened' % (side, name))
     last_box = mf.get(scenario, 'LastBox')
     if last_box is not None:
         shown = mf.get(outcome.boxes[-1], 'Text') if outcome.boxes else None
@@ -122,6 +129,7 @@ def main():
     parser.add_argument('--build', default=os.path.join(SOURCE_DIR, 'build', 'win32'))
     parser.add_argument('--table', default=os.path.join(HERE, 'scenarios.ini'))
     parser.add_argument('--keep', help='keep both resulting machine folders here')
+    parser.add_argument('--windows-version', help='the version Wine presents (one of the scenario\'s Versions)')
     options = parser.parse_args()
 
     table = dict((mf.fold(name), entries) for name, entries in mf.parse_ini(mf.read_text(options.table)))
@@ -145,8 +153,9 @@ def main():
         shutil.rmtree(folder, ignore_errors=True)
     try:
         run([options.sim, machine, '--out', sim_out, '--answers', answers], os.path.join(work, 'sim.log'))
+        version = ['--windows-version', options.windows_version] if options.windows_version else []
         status = run([sys.executable, os.path.join(SOURCE_DIR, 'tools', 'wine', 'qvwine.py'), machine,
-                      '--out', wine_out, '--answers', answers, '--build', options.build],
+                      '--out', wine_out, '--answers', answers, '--build', options.build] + version,
                      os.path.join(work, 'wine.log'))
         if status not in (0, 1) or not os.path.exists(os.path.join(wine_out, 'result.ini')):
             print('the Wine run failed:')

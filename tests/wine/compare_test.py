@@ -46,6 +46,9 @@ Answer=6
 1=C:\\App\\QVUninst.exe
 
 [Processes]
+
+[OpenedPrinters]
+1=Mail
 """
 FILES = {'App/QVUninst.exe': b'exe', 'App/Readme.txt': b'read me'}
 
@@ -107,6 +110,8 @@ class DifferencesTest(unittest.TestCase):
             ('default value gone', replace('registry.reg', '@="default"\n', ''),
              ['registry:SOFTWARE\\Uninstall\\Lumora\\Sub:@']),
             ('printer moved', replace('machine.ini', 'Port=QVMAIL1:', 'Port=LPT1:'), ['printer:Mail']),
+            ('printer not opened', replace('result.ini', '1=Mail\n', ''), ['opened']),
+            ('printer opened twice', replace('result.ini', '1=Mail\n', '1=Mail\n2=Mail\n'), ['opened']),
         ]
         for label, edit, expected in rows:
             with self.subTest(label), tempfile.TemporaryDirectory() as work:

@@ -2,16 +2,23 @@
 """Runs the real QVUninst.exe on a machine folder under Wine and writes the
 resulting machine folder back, with result.ini in the sim runner's form.
 
-    qvwine.py MACHINE_DIR --out DIR [--answers yes,no] [--shots DIR]
+    qvwine.py MACHINE_DIR --out DIR [--answers yes,no] [--windows-version win98] [--shots DIR]
+
+The uninstaller is the shipped i686 build, in a 32-bit prefix, with helpers
+built by the same toolchain; where 32-bit Wine cannot start, the run fails
+and says why (tools/install_deps.sh registers the user-mode emulator on
+kernels that refuse 32-bit programs).
 
 The machine becomes a fresh Wine prefix, copied from a template made once
-(build/wine-template-ARCH): drive_c laid down, HKEY_LOCAL_MACHINE written from
-registry.reg, the printers written into the spooler's registry, the 95/98
-family as Wine's win98 mode for QVUninst.exe, each [WindowN] kept open by
-qvwindow.exe, the scenario's _SETUP.DLL, a print monitor library behind the
-monitor's Driver value and a command.com that records its command line. The
-uninstaller runs under Xvfb; qvdriver.exe answers its boxes and reports
-what the run left behind.
+(build/wine-template): drive_c laid down, HKEY_LOCAL_MACHINE written from
+registry.reg, the printers written into the spooler's registry, the Windows
+version Wine presents to QVUninst.exe (one of the machine's family), each
+[WindowN] kept open by qvwindow.exe, the scenario's _SETUP.DLL, a print
+monitor library behind the monitor's Driver value and a command.com that
+records its command line. The uninstaller runs under Xvfb; qvdriver.exe
+loads qvjobs.dll into it (which answers EnumJobsA with the machine's print
+jobs and records each printer opened), answers its boxes and reports what
+the run left behind.
 
 A monitor's library is put in only where the machine has that file: the
 spooler of Wine 8 knows a monitor's ports only when its library loads.
@@ -20,11 +27,6 @@ Files the runner swaps for real programs (the executable, _SETUP.DLL, the
 monitor library) are written back with the folder's own contents when they
 still exist, so that only their presence is compared. Only what the folder
 had is read back: the uninstaller never creates a file or a registry entry.
-
-The uninstaller is the 32-bit build in a win32 prefix where this machine can
-run 32-bit Wine; where its kernel refuses 32-bit programs it is the same
-sources built for x86-64 in a win64 prefix (QV_WINE_ARCH=win32|win64 forces
-one).
 """
 import argparse
 import fcntl
@@ -44,7 +46,15 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__f
 MONITORS = 'System\\CurrentControlSet\\Control\\Print\\Monitors'
 PRINTERS = 'System\\CurrentControlSet\\Control\\Print\\Printers'
 WINDOWS_DIR = 'C:\\windows'
+# The versions Wine can present, by family; the runner sets one for
+# QVUninst.exe alone (Wine's per-program Version setting).
+WINDOWS_VERSIONS = {'win95': '95/98', 'win98': '95/98', 'winme': '95/98',
+                    'nt40': 'NT', 'win2k': 'NT', 'winxp': 'NT', 'win7': 'NT', 'win10': 'NT'}
+DEFAULT_VERSIONS = {'NT': 'win7', '95/98': 'win98'}
+JOB_STATUSES = {'paused': 0x1, 'error': 0x2, 'spooling': 0x8, 'printing': 0x10}
 TOOLS_DIR = 'C:\\qvtools'
+JOB_LIST = TOOLS_DIR + '\\jobs.txt'
+OPENED_LOG = TOOLS_DIR + '\\out\\opened.txt'
 # Large files the runs never write: shared by hard link instead of copied.
 LINKED_SUFFIXES = ('.dll', '.exe', '.drv', '.sys', '.ocx', '.cpl', '.acm', '.tlb', '.ax', '.ds', '.vxd',
                    '.mui', '.nls', '.ttf', '.fon', '.msstyles', '.com', '.tsp', '.src')
@@ -61,25 +71,22 @@ def log(message):
 # ---- Wine installation ----------------------------------------------------------
 
 class Wine:
-    def __init__(self, arch, build_dir):
-        self.arch = arch
-        if arch == 'win32':
-            self.loader = '/usr/lib/wine/wine'
-            self.binaries = os.path.join(build_dir, 'wine', 'win32')
-            self.exe = os.path.join(build_dir, 'QVUninst.exe')
-        else:
-            self.loader = '/usr/lib/wine/wine64'
-            self.binaries = os.path.join(build_dir, 'wine', 'win64')
-            self.exe = os.path.join(self.binaries, 'QVUninst.exe')
-        # Either server serves both kinds of prefix; the 64-bit one is native here.
+    """Wine's 32-bit loader with the i686 build: the QVUninst.exe that ships
+    and the helpers built with it."""
+
+    loader = '/usr/lib/wine/wine'
+
+    def __init__(self, build_dir):
+        self.binaries = os.path.join(build_dir, 'wine')
+        self.exe = os.path.join(build_dir, 'QVUninst.exe')
+        # The native server serves 32-bit prefixes too, without the emulator.
         self.server = next((s for s in ('/usr/lib/wine/wineserver64', '/usr/lib/wine/wineserver32')
                             if os.path.exists(s)), '/usr/lib/wine/wineserver')
-        self.template = os.path.join(build_dir, '..', 'wine-template-' + arch)
-        self.template = os.path.normpath(self.template)
+        self.template = os.path.normpath(os.path.join(build_dir, '..', 'wine-template'))
 
     def env(self, prefix, display=None):
         env = dict(os.environ)
-        env.update({'WINEPREFIX': prefix, 'WINEARCH': self.arch, 'WINELOADER': self.loader,
+        env.update({'WINEPREFIX': prefix, 'WINEARCH': 'win32', 'WINELOADER': self.loader,
                     'WINESERVER': self.server, 'WINEDEBUG': '-all',
                     # No Mono or Gecko installers, no desktop menu entries.
                     'WINEDLLOVERRIDES': 'mscoree,mshtml=;winemenubuilder.exe=d'})
@@ -99,27 +106,33 @@ class Wine:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def runs_32bit_programs():
-    """Whether this kernel executes 32-bit Linux programs (Wine's 32-bit loader is one)."""
+HELPERS = ('qvdriver.exe', 'qvhook.dll', 'qvjobs.dll', 'qvwindow.exe', 'qvmon.dll', 'command.com',
+           'setup_granted.dll', 'setup_refused.dll', 'setup_noexport.dll')
+
+
+def why_32bit_wine_cannot_start():
+    """None when Wine's 32-bit loader runs here, else the reason."""
+    if not os.path.exists(Wine.loader):
+        return '%s is missing: tools/install_deps.sh wine installs it' % Wine.loader
     try:
-        done = subprocess.run(['/usr/lib/wine/wine', '--version'], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=60)
-        return done.returncode == 0
-    except OSError:
-        return False
+        done = subprocess.run([Wine.loader, '--version'], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=120)
+    except OSError as error:
+        reason = error.strerror
+    else:
+        if done.returncode == 0:
+            return None
+        reason = done.stdout.decode('latin-1').strip() or 'exit code %d' % done.returncode
+    return ('32-bit Wine cannot start (%s %s); where the kernel refuses 32-bit programs, '
+            'tools/install_deps.sh registers the user-mode emulator for them' % (Wine.loader, reason))
 
 
-def choose_wine(build_dir):
-    arch = os.environ.get('QV_WINE_ARCH', 'auto')
-    if arch == 'auto':
-        arch = 'win32' if runs_32bit_programs() else 'win64'
-    if arch not in ('win32', 'win64'):
-        raise RunnerError('QV_WINE_ARCH must be win32 or win64')
-    wine = Wine(arch, build_dir)
-    if not os.path.exists(wine.loader):
-        raise RunnerError('Wine is not installed (%s missing): run tools/install_deps.sh' % wine.loader)
-    for name in ('qvdriver.exe', 'qvhook.dll', 'qvwindow.exe', 'qvmon.dll', 'command.com', 'setup_granted.dll',
-                 'setup_refused.dll', 'setup_noexport.dll'):
+def find_wine(build_dir):
+    reason = why_32bit_wine_cannot_start()
+    if reason:
+        raise RunnerError(reason)
+    wine = Wine(build_dir)
+    for name in HELPERS:
         if not os.path.exists(os.path.join(wine.binaries, name)):
             raise RunnerError('%s is not built: cmake --build --preset win32' % os.path.join(wine.binaries, name))
     if not os.path.exists(wine.exe):
@@ -136,7 +149,7 @@ def wine_version():
 def ensure_template(wine):
     """The template prefix, made once per Wine version: wineboot's work plus
     the settings every run wants."""
-    stamp_text = 'wine %s %s\n' % (wine_version(), wine.arch)
+    stamp_text = 'wine %s win32\n' % wine_version()
     stamp = os.path.join(wine.template, 'qv-template.stamp')
     os.makedirs(os.path.dirname(wine.template), exist_ok=True)
     with open(wine.template + '.lock', 'w') as lock:
@@ -224,6 +237,12 @@ def append_reg(path, keys, code_page='cp1252'):
 
 # ---- the machine in the prefix ---------------------------------------------------
 
+def job_of(text):
+    """A machine folder's "document|paused,printing" as (document, JOB_STATUS_* bits)."""
+    document, _, statuses = text.partition('|')
+    return document, sum(bit for name, bit in JOB_STATUSES.items() if name in statuses)
+
+
 class Machine:
     def __init__(self, folder):
         self.folder = folder
@@ -239,6 +258,8 @@ class Machine:
         self.tree = mf.read_tree(folder, self.sections)
         self.printers = [(mf.get(e, 'Name', ''), mf.get(e, 'Port', ''), mf.get(e, 'Driver', 'Generic / Text Only'))
                          for _, e in mf.sections_named(self.sections, 'Printer')]
+        self.jobs = {mf.get(e, 'Name', ''): [job_of(v) for k, v in e if mf.fold(k).startswith('JOB')]
+                     for _, e in mf.sections_named(self.sections, 'Printer')}
         self.windows = [(mf.get(e, 'Title', ''), mf.get(e, 'Class', '')) for _, e in mf.sections_named(self.sections, 'Window')]
         self.libraries = [(mf.get(e, 'Path', ''), mf.get(e, 'CheckUserPrivilege')) for _, e in
                           mf.sections_named(self.sections, 'Library')]
@@ -335,13 +356,13 @@ def lay_down(machine, prefix, wine):
             prefix.put_file(path, binary('qvmon.dll'))
             swapped.add(mf.fold(path))
     prefix.put_file(WINDOWS_DIR + '\\command.com', binary('command.com'))
-    for name in ('qvdriver.exe', 'qvhook.dll', 'qvwindow.exe'):
+    for name in ('qvdriver.exe', 'qvhook.dll', 'qvjobs.dll', 'qvwindow.exe'):
         prefix.put_file(TOOLS_DIR + '\\' + name, binary(name))
     prefix.put_directory(TOOLS_DIR + '\\out')
     return swapped
 
 
-def write_registry(machine, prefix_dir):
+def write_registry(machine, prefix_dir, version):
     keys = []
     for folded in sorted(machine.registry, key=lambda k: k.split('\\')):
         key = machine.registry[folded]
@@ -356,17 +377,18 @@ def write_registry(machine, prefix_dir):
             ('Attributes', mf.REG_DWORD, (0).to_bytes(4, 'little')),
             ('Priority', mf.REG_DWORD, (1).to_bytes(4, 'little'))]))
     append_reg(os.path.join(prefix_dir, 'system.reg'), keys, 'cp%d' % machine.code_page)
-    if machine.family != 'NT':
-        # GetVersion then has its high bit set, and the registry behaves as 95/98's.
-        append_reg(os.path.join(prefix_dir, 'user.reg'), [
-            ('Software\\Wine\\AppDefaults\\' + ntpath.basename(machine.executable),
-             [('Version', mf.REG_SZ, b'win98\0')])])
+    # For the uninstaller alone: GetVersion then gives that version, and on the
+    # 95/98 family the registry behaves as 95/98's.
+    append_reg(os.path.join(prefix_dir, 'user.reg'), [
+        ('Software\\Wine\\AppDefaults\\' + ntpath.basename(machine.executable),
+         [('Version', mf.REG_SZ, version.encode('ascii') + b'\0')])])
 
 
 def write_control(machine, prefix, answers, shots):
     exports = mf.top_keys(machine.registry)
     lines = ['exe=' + machine.executable, 'cwd=' + machine.current_dir, 'out=' + TOOLS_DIR + '\\out',
-             'hook=' + TOOLS_DIR + '\\qvhook.dll', 'keeper=' + TOOLS_DIR + '\\qvwindow.exe', 'timeout=120']
+             'hook=' + TOOLS_DIR + '\\qvhook.dll', 'keeper=' + TOOLS_DIR + '\\qvwindow.exe',
+             'jobs=' + TOOLS_DIR + '\\qvjobs.dll', 'timeout=120']
     lines += ['answer=' + a for a in answers]
     lines += ['window=%s|%s' % w for w in machine.windows]
     lines += ['driver=' + d for d in sorted({p[2] for p in machine.printers})]
@@ -375,6 +397,12 @@ def write_control(machine, prefix, answers, shots):
         lines.append('shots=' + TOOLS_DIR + '\\shots')
         prefix.put_directory(TOOLS_DIR + '\\shots')
     prefix.put_file(TOOLS_DIR + '\\run.txt', ('\r\n'.join(lines) + '\r\n').encode('latin-1'))
+    # What qvjobs.dll answers EnumJobsA with, for every printer of the machine.
+    jobs = []
+    for name, _, _ in machine.printers:
+        jobs.append('printer=' + name)
+        jobs += ['job=%s|%d' % job for job in machine.jobs.get(name, [])]
+    prefix.put_file(JOB_LIST, ('\r\n'.join(jobs) + '\r\n').encode('latin-1'))
 
 
 # ---- the run ------------------------------------------------------------------------
@@ -406,7 +434,8 @@ def run_driver(wine, prefix_dir, display):
     wine.server_call(prefix_dir, '-p0')  # ends with the last process: no linger
     started = time.time()
     done = wine.run(prefix_dir, [TOOLS_DIR + '\\qvdriver.exe', TOOLS_DIR + '\\run.txt'], display=display,
-                    timeout=300, extra_env={'QV_PROCESS_LOG': TOOLS_DIR + '\\out\\processes.txt'})
+                    timeout=300, extra_env={'QV_PROCESS_LOG': TOOLS_DIR + '\\out\\processes.txt',
+                                            'QV_JOBS': JOB_LIST, 'QV_OPENED_LOG': OPENED_LOG})
     output = done.stdout.decode('latin-1')
     wine.server_call(prefix_dir, '-w')
     if done.returncode != 0:
@@ -443,7 +472,12 @@ def export_machine(machine, prefix, swapped, out):
     for _, entries in mf.sections_named(mf.parse_ini(mf.read_text(os.path.join(results, 'printers.ini'))), 'Printer'):
         ports[mf.get(entries, 'Name')] = mf.get(entries, 'Port', '')
     mf.write_text(os.path.join(out, 'machine.ini'), machine_ini(machine, ports, tree))
-    shutil.copy(os.path.join(results, 'result.ini'), os.path.join(out, 'result.ini'))
+    opened_log = prefix.resolve(OPENED_LOG)
+    opened = mf.read_text(opened_log).splitlines() if os.path.exists(opened_log) else []
+    with open(os.path.join(out, 'result.ini'), 'w', encoding='latin-1', newline='\n') as file:
+        file.write(mf.read_text(os.path.join(results, 'result.ini')).rstrip('\n') + '\n')
+        # Every printer the uninstaller opened, in order, as qvjobs.dll saw it.
+        file.write('\n[OpenedPrinters]\n' + ''.join('%d=%s\n' % (i, n) for i, n in enumerate(opened, 1)))
     return mf.parse_ini(mf.read_text(os.path.join(out, 'result.ini')))
 
 
@@ -467,14 +501,26 @@ def machine_ini(machine, ports, tree):
     return '\n'.join(out)
 
 
-def check_family(machine, result):
+def check_family(machine, result, version_name):
+    """GetVersion as the uninstaller saw it (qvhook.dll reads it in its
+    process) must carry the machine's family."""
     entries = (mf.sections_named(result, 'Result') or [('Result', [])])[0][1]
     version = int(mf.get(entries, 'Version', '0'), 16)
     if not version:
-        return  # no box was shown: nothing carried the version out
+        raise RunnerError('the uninstaller showed no box: nothing tells which version it saw')
     nt = version < 0x80000000
     if nt != (machine.family == 'NT'):
-        raise RunnerError('GetVersion gave 0x%08X in the uninstaller, not the %s family' % (version, machine.family))
+        raise RunnerError('GetVersion gave 0x%08X in the uninstaller under %s, not the %s family'
+                          % (version, version_name, machine.family))
+    return version
+
+
+def windows_version(machine, asked):
+    version = asked or DEFAULT_VERSIONS[machine.family]
+    if WINDOWS_VERSIONS.get(version) != machine.family:
+        raise RunnerError('%s is not a Windows version of the %s family (%s)' % (
+            version, machine.family, ', '.join(v for v, f in WINDOWS_VERSIONS.items() if f == machine.family)))
+    return version
 
 
 def convert_shots(prefix, shots_out):
@@ -496,16 +542,18 @@ def main():
     parser.add_argument('--out', required=True)
     parser.add_argument('--answers', help='yes,no,... (default: the folder\'s [Answers])')
     parser.add_argument('--shots', help='folder for PNG screenshots of the boxes and the progress dialog')
+    parser.add_argument('--windows-version', help='the version Wine presents to the uninstaller: %s '
+                        '(default: %s)' % (', '.join(WINDOWS_VERSIONS),
+                                           ', '.join('%s for %s' % (v, f) for f, v in DEFAULT_VERSIONS.items())))
     parser.add_argument('--build', default=os.path.join(SOURCE_DIR, 'build', 'win32'))
     parser.add_argument('--keep-prefix', action='store_true', help='leave the run\'s prefix for inspection')
     options = parser.parse_args()
     try:
         started = time.time()
-        wine = choose_wine(os.path.abspath(options.build))
-        ensure_template(wine)
+        wine = find_wine(os.path.abspath(options.build))
         machine = Machine(options.machine)
-        if any(mf.fold(k).startswith('JOB') for _, e in mf.sections_named(machine.sections, 'Printer') for k, _ in e):
-            log('print jobs are not laid down: Wine 8\'s EnumJobsA always reports none')
+        version_name = windows_version(machine, options.windows_version)
+        ensure_template(wine)
         answers = options.answers.split(',') if options.answers is not None else machine.answers
         answers = [a.strip().lower() for a in answers if a.strip()]
         runs = os.path.join(os.path.dirname(wine.template), 'wine-runs')
@@ -515,13 +563,13 @@ def main():
             copy_template(wine.template, prefix_dir)
             prefix = Prefix(prefix_dir)
             swapped = lay_down(machine, prefix, wine)
-            write_registry(machine, prefix_dir)
+            write_registry(machine, prefix_dir, version_name)
             write_control(machine, prefix, answers, options.shots)
             with Xvfb() as x:
                 output, seconds = run_driver(wine, prefix_dir, x.display)
             sys.stdout.write(output)
             result = export_machine(machine, prefix, swapped, options.out)
-            check_family(machine, result)
+            version = check_family(machine, result, version_name)
             if options.shots:
                 for path in convert_shots(prefix, options.shots):
                     log('screenshot ' + path)
@@ -532,8 +580,8 @@ def main():
                 log('prefix kept in ' + prefix_dir)
             else:
                 shutil.rmtree(prefix_dir, ignore_errors=True)
-        log('%s run: uninstaller %.1f s, whole run %.1f s; machine written to %s'
-            % (wine.arch, seconds, time.time() - started, options.out))
+        log('%s run (GetVersion 0x%08X): uninstaller %.1f s, whole run %.1f s; machine written to %s'
+            % (version_name, version, seconds, time.time() - started, options.out))
         exit_code = mf.get(mf.sections_named(result, 'Result')[0][1], 'ExitCode', '2')
         return int(exit_code)
     except (RunnerError, subprocess.TimeoutExpired) as error:

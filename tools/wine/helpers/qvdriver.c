@@ -8,9 +8,9 @@
  *
  * Usage: qvdriver.exe CONTROL_FILE; the control file holds key=value lines:
  *   exe, cwd, out (folder for the results), hook (qvhook.dll), keeper
- *   (qvwindow.exe), answer (yes/no, in order), window (title|class, topmost
- *   first), driver (printer driver names to register), export (key paths),
- *   shots (folder for BMP screenshots, optional), timeout (seconds). */
+ *   (qvwindow.exe), jobs (qvjobs.dll, loaded into the uninstaller), answer (yes/no, in order), window
+ * (title|class, topmost first), driver (printer driver names to register), export (key paths), shots (folder
+ * for BMP screenshots, optional), timeout (seconds). */
 #include <windows.h>
 /* tlhelp32.h and winspool.h build on windows.h. */
 #include <stdio.h>
@@ -24,7 +24,8 @@
 #define PROGRESS_BAR_ID 1000
 
 typedef struct {
-  char exe[MAX_PATH], cwd[MAX_PATH], out[MAX_PATH], hook[MAX_PATH], keeper[MAX_PATH], shots[MAX_PATH];
+  char exe[MAX_PATH], cwd[MAX_PATH], out[MAX_PATH], hook[MAX_PATH], keeper[MAX_PATH], jobs[MAX_PATH],
+      shots[MAX_PATH];
   int answers[MAX_ITEMS], answerCount, nextAnswer;
   char windows[MAX_ITEMS][2][256];
   int windowCount;
@@ -83,6 +84,8 @@ static void ReadControl(const char *path) {
       CopyField(control.hook, sizeof control.hook, value);
     else if (!strcmp(line, "keeper"))
       CopyField(control.keeper, sizeof control.keeper, value);
+    else if (!strcmp(line, "jobs"))
+      CopyField(control.jobs, sizeof control.jobs, value);
     else if (!strcmp(line, "shots"))
       CopyField(control.shots, sizeof control.shots, value);
     else if (!strcmp(line, "timeout"))
@@ -102,7 +105,8 @@ static void ReadControl(const char *path) {
     }
   }
   fclose(file);
-  if (!control.exe[0] || !control.out[0]) Fail("the control file names no exe or out");
+  if (!control.exe[0] || !control.out[0] || !control.jobs[0])
+    Fail("the control file names no exe, out or jobs");
 }
 
 /* ---- set-up ---------------------------------------------------------------- */
@@ -124,7 +128,8 @@ static void RegisterPrinterDrivers(void) {
   }
 }
 
-static HANDLE StartProcess(const char *commandLine, const char *directory, DWORD *processId) {
+/* Started suspended when thread is given: the caller resumes it. */
+static HANDLE StartProcess(const char *commandLine, const char *directory, DWORD *processId, HANDLE *thread) {
   STARTUPINFOA startup;
   PROCESS_INFORMATION process;
   char line[2048];
@@ -132,12 +137,33 @@ static HANDLE StartProcess(const char *commandLine, const char *directory, DWORD
   startup.cb = sizeof startup;
   if (strlen(commandLine) >= sizeof line) Fail("command line too long");
   strcpy(line, commandLine);
-  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, directory && directory[0] ? directory : NULL,
-                      &startup, &process))
+  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, thread ? CREATE_SUSPENDED : 0, NULL,
+                      directory && directory[0] ? directory : NULL, &startup, &process))
     return NULL;
-  CloseHandle(process.hThread);
+  if (thread)
+    *thread = process.hThread;
+  else
+    CloseHandle(process.hThread);
   if (processId) *processId = process.dwProcessId;
   return process.hProcess;
+}
+
+/* qvjobs.dll into the suspended uninstaller: an APC on its main thread runs
+ * LoadLibraryA once the loader has resolved the executable's imports and
+ * before its entry point, so the library sees every spooler call it makes.
+ * kernel32 lies at the same address in both processes. */
+static void LoadJobStandIn(HANDLE process, HANDLE thread) {
+  SIZE_T size = strlen(control.jobs) + 1;
+  HANDLE loaded = CreateEventA(NULL, TRUE, FALSE, "QVJobStandInLoaded");
+  void *remote = VirtualAllocEx(process, NULL, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (!loaded || !remote || !WriteProcessMemory(process, remote, control.jobs, size, NULL))
+    Fail("cannot pass the job stand-in's path to the uninstaller");
+  if (!QueueUserAPC((PAPCFUNC)(void (*)(void))LoadLibraryA, thread, (ULONG_PTR)remote))
+    Fail("cannot queue the job stand-in's load");
+  if (ResumeThread(thread) == (DWORD)-1) Fail("cannot resume the uninstaller");
+  if (WaitForSingleObject(loaded, 60000) != WAIT_OBJECT_0)
+    Fail("the job stand-in did not redirect the uninstaller's spooler imports");
+  CloseHandle(loaded);
 }
 
 /* The last window asked for is started first, so the first ends up on top. */
@@ -149,7 +175,7 @@ static int StartWindowKeepers(HANDLE *keepers) {
     const char *className = control.windows[i][1];
     int waited;
     snprintf(line, sizeof line, "\"%s\" \"%s\" \"%s\"", control.keeper, title, className);
-    keepers[started] = StartProcess(line, NULL, NULL);
+    keepers[started] = StartProcess(line, NULL, NULL, NULL);
     if (!keepers[started]) Fail("cannot start the window keeper");
     ++started;
     for (waited = 0; !FindWindowA(className[0] ? className : NULL, title); waited += 50) {
@@ -509,7 +535,7 @@ static void WaitForCommandInterpreters(void) {
 }
 
 int main(int argc, char **argv) {
-  HANDLE keepers[MAX_ITEMS], uninstaller;
+  HANDLE keepers[MAX_ITEMS], uninstaller, uninstallerThread;
   HHOOK hook;
   char commandLine[MAX_PATH + 2];
   DWORD exitCode = 0, started;
@@ -523,8 +549,10 @@ int main(int argc, char **argv) {
   keeperCount = StartWindowKeepers(keepers);
   hook = InstallHook();
   snprintf(commandLine, sizeof commandLine, "\"%s\"", control.exe);
-  uninstaller = StartProcess(commandLine, control.cwd, &uninstallerId);
+  uninstaller = StartProcess(commandLine, control.cwd, &uninstallerId, &uninstallerThread);
   if (!uninstaller) Fail("cannot start the uninstaller");
+  LoadJobStandIn(uninstaller, uninstallerThread);
+  CloseHandle(uninstallerThread);
   started = GetTickCount();
   for (;;) {
     MSG message;
