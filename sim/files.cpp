@@ -10,8 +10,15 @@ const DWORD kErrorDirectory = 267;  // ERROR_DIRECTORY: the name is not a direct
 
 bool IsRoot(const std::string &normalized) { return normalized.size() == 3 && normalized[2] == '\\'; }
 
-std::string ParentOf(const std::string &normalized) {
-  size_t cut = normalized.find_last_of('\\');
+// The last separator is found DBCS-aware: a trail byte 0x5C ends no component.
+std::string ParentOf(const Machine &m, const std::string &normalized) {
+  size_t cut = std::string::npos;
+  for (size_t i = 0; i < normalized.size(); ++i) {
+    if (IsLeadByte(m, static_cast<unsigned char>(normalized[i])))
+      ++i;
+    else if (normalized[i] == '\\')
+      cut = i;
+  }
   if (cut == std::string::npos || IsRoot(normalized)) return "";
   if (cut == 2) return normalized.substr(0, 3);
   return normalized.substr(0, cut);
@@ -29,7 +36,7 @@ bool HasChildren(const Machine &m, const std::string &foldedDirectory) {
 }
 
 bool ParentExists(const Machine &m, const std::string &normalized) {
-  std::string parent = ParentOf(normalized);
+  std::string parent = ParentOf(m, normalized);
   return parent.empty() || IsRoot(parent) || IsDirectory(m, parent);
 }
 
@@ -45,7 +52,7 @@ namespace {
 FileNode *Place(Machine &m, const std::string &path) {
   std::string normalized = NormalizePath(m, path);
   if (normalized.empty() || IsRoot(normalized)) return nullptr;
-  std::string parent = ParentOf(normalized);
+  std::string parent = ParentOf(m, normalized);
   if (!parent.empty()) AddDirectory(m, parent);
   FileNode &node = m.files[Fold(m, normalized)];
   if (node.path.empty()) node.path = normalized;
