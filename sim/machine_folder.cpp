@@ -1,8 +1,12 @@
 // Machine folders, the one scenario format: machine.ini (family, code page,
 // paths, printers and jobs, windows, libraries, locks, scripted answers),
 // registry.reg (REGEDIT4 text of HKEY_LOCAL_MACHINE) and one folder per drive
-// (drive_c/ ...) holding its files and directories.
+// (drive_c/ ...) holding its files and directories. The drives' file names
+// are the machine's names in UTF-8, as the platform keeps them in Unicode and
+// Wine on Linux stores them, so that a double-byte name whose trail byte is a
+// backslash is one name on both.
 #include <ctype.h>
+#include <iconv.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -141,16 +145,108 @@ void ApplyRegistryLock(Machine &m, const std::string &keyPath, const std::string
   if (deny != std::string::npos) key->deniedAccess = ParseNumber(how.substr(deny + 4));
 }
 
+// The characters of code page 1252 from 0x80 to 0x9F; the five it leaves
+// undefined map to the control characters of the same value, as the
+// platform's conversion does.
+const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string *out, char32_t c) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | (c >> 6));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += static_cast<char>(0xE0 | (c >> 12));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Converts with iconv; false when some byte does not convert.
+bool Iconv(const char *to, const char *from, const std::string &text, std::string *out) {
+  iconv_t converter = iconv_open(to, from);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = text;
+  std::string buffer(text.size() * 4 + 4, '\0');
+  char *inCursor = in.data();
+  char *outCursor = buffer.data();
+  size_t inLeft = in.size(), outLeft = buffer.size();
+  size_t converted = iconv(converter, &inCursor, &inLeft, &outCursor, &outLeft);
+  iconv_close(converter);
+  if (converted == static_cast<size_t>(-1) || inLeft != 0) return false;
+  *out = buffer.substr(0, buffer.size() - outLeft);
+  return true;
+}
+
+// One path component, ANSI in the machine's code page, as a host file name.
+// A name that does not convert is kept as its bytes.
+std::string HostName(const Machine &m, const std::string &component) {
+  std::string out;
+  if (m.codePage == 932) return Iconv("UTF-8", "CP932", component, &out) ? out : component;
+  for (unsigned char c : component)
+    AppendUtf8(&out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<char32_t>(c));
+  return out;
+}
+
+// A host file name back to the machine's ANSI name.
+std::string AnsiName(const Machine &m, const std::string &hostName) {
+  std::string out;
+  if (m.codePage == 932) return Iconv("CP932", "UTF-8", hostName, &out) ? out : hostName;
+  std::u32string wide;
+  for (size_t i = 0; i < hostName.size();) {
+    unsigned char c = static_cast<unsigned char>(hostName[i]);
+    int length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    if (i + length > hostName.size() || (c >= 0x80 && c < 0xC0)) return hostName;  // not UTF-8
+    char32_t code = length == 1 ? c : c & (0xFF >> (length + 1));
+    for (int k = 1; k < length; ++k)
+      code = (code << 6) | (static_cast<unsigned char>(hostName[i + k]) & 0x3F);
+    wide += code;
+    i += static_cast<size_t>(length);
+  }
+  for (char32_t code : wide) {
+    int byte = code < 0x80 || (code >= 0xA0 && code < 0x100) ? static_cast<int>(code) : -1;
+    for (int k = 0; k < 32 && byte < 0; ++k)
+      if (kCp1252High[k] == code) byte = 0x80 + k;
+    if (byte < 0) return hostName;
+    out += static_cast<char>(byte);
+  }
+  return out;
+}
+
+// "C:\\A\\B" as drive_c/A/B, each component converted; components are
+// split DBCS-aware.
+fs::path HostPath(const Machine &m, const fs::path &folder, const std::string &path) {
+  fs::path target =
+      folder / ("drive_" + std::string(1, static_cast<char>(tolower(static_cast<unsigned char>(path[0])))));
+  std::string component;
+  for (size_t i = 3; i <= path.size(); ++i) {
+    if (i < path.size() && IsLeadByte(m, static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+      component += path.substr(i++, 2);
+      continue;
+    }
+    if (i == path.size() || path[i] == '\\') {
+      if (!component.empty()) target /= HostName(m, component);
+      component.clear();
+      continue;
+    }
+    component += path[i];
+  }
+  return target;
+}
+
 bool LoadDrives(Machine &m, const fs::path &folder) {
   for (const fs::directory_entry &drive : fs::directory_iterator(folder)) {
     std::string name = drive.path().filename().string();
     if (!drive.is_directory() || name.size() != 7 || !StartsWithName(name, "drive_")) continue;
     std::string root = std::string(1, static_cast<char>(toupper(static_cast<unsigned char>(name[6])))) + ":";
     for (const fs::directory_entry &entry : fs::recursive_directory_iterator(drive.path())) {
-      std::string relative = fs::relative(entry.path(), drive.path()).string();
-      for (char &c : relative)
-        if (c == '/') c = '\\';
-      std::string path = root + "\\" + relative;
+      std::string path = root;
+      for (const fs::path &component : fs::relative(entry.path(), drive.path()))
+        path += "\\" + AnsiName(m, component.string());
       if (entry.is_directory()) {
         AddDirectory(m, path);
       } else {
@@ -230,12 +326,7 @@ bool SaveDrives(const Machine &m, const fs::path &folder) {
   fs::create_directories(folder / "drive_c");
   for (const auto &entry : m.files) {
     const FileNode &node = entry.second;
-    std::string drive =
-        "drive_" + std::string(1, static_cast<char>(tolower(static_cast<unsigned char>(node.path[0]))));
-    std::string relative = node.path.substr(3);
-    for (char &c : relative)
-      if (c == '\\') c = '/';
-    fs::path target = folder / drive / relative;
+    fs::path target = HostPath(m, folder, node.path);
     if (node.isDirectory) {
       fs::create_directories(target);
     } else {

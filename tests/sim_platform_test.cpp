@@ -123,6 +123,25 @@ TEST(SimFiles, DoubleByteTrailBackslashIsPartOfTheName) {
   EXPECT_TRUE(sim::Exists(m, "C:\\\x95\x5C\\Data"));
 }
 
+// A component ending in 表 (trail byte 0x5C) has its real parent: no
+// directory named by the text before the trail byte is made, so the walk up
+// can empty the tree.
+TEST(SimFiles, ParentsOfADoubleByteNameAreItsRealParents) {
+  sim::Machine m = test::NewMachine(sim::Family::NT, 932);
+  const std::string name =
+      "C:\\Top\\A\x95\x5C"
+      "B";
+  sim::AddDirectory(m, name + "\\Data");
+  EXPECT_FALSE(sim::Exists(m, "C:\\Top\\A\x95"));
+  std::vector<BOOL> removed;
+  test::RunInProcess(m, [&] {
+    for (const std::string &path : {name + "\\Data", name, std::string("C:\\Top")})
+      removed.push_back(RemoveDirectoryA(path.c_str()));
+    return 0;
+  });
+  EXPECT_EQ(removed, (std::vector<BOOL>{TRUE, TRUE, TRUE}));
+}
+
 TEST(SimProcess, ExitProcessEndsTheRunWithItsCode) {
   sim::Machine m = test::NewMachine();
   bool after = false;
@@ -180,6 +199,41 @@ TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
   EXPECT_EQ(again.family, m.family);
   EXPECT_EQ(again.executablePath, m.executablePath);
   EXPECT_EQ(again.libraries.size(), m.libraries.size());
+}
+
+// The drives hold the machine's names in UTF-8: a double-byte name whose
+// trail byte is a backslash stays one name, and code page 1252's bytes from
+// 0x80 (its five undefined ones too) come back as they were.
+TEST(SimMachineFolder, FileNamesAreUnicodeOnTheHost) {
+  namespace fs = std::filesystem;
+  struct Row {
+    UINT codePage;
+    std::string path;
+    std::string hostName;
+  };
+  const Row rows[] = {
+      {932, "C:\\\x95\x5C\\Data\\x.txt", "\xE8\xA1\xA8/Data/x.txt"},
+      {932,
+       "C:\\A\x95\x5C"
+       "B\\y.txt",
+       "A\xE8\xA1\xA8"
+       "B/y.txt"},
+      {1252, "C:\\\x95\\\x81\x80.txt", "\xE2\x80\xA2/\xC2\x81\xE2\x82\xAC.txt"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.hostName);
+    sim::Machine m = test::NewMachine(sim::Family::NT, row.codePage);
+    sim::AddFile(m, row.path, "data");
+    fs::path out = fs::temp_directory_path() / ("qv-names-" + std::to_string(getpid()));
+    std::string error;
+    ASSERT_TRUE(sim::SaveMachineFolder(m, out.string(), &error)) << error;
+    EXPECT_TRUE(fs::is_regular_file(out / "drive_c" / row.hostName));
+    sim::Machine again;
+    ASSERT_TRUE(sim::LoadMachineFolder(again, out.string(), &error)) << error;
+    fs::remove_all(out);
+    EXPECT_TRUE(sim::Exists(again, row.path));
+    EXPECT_EQ(again.files.size(), m.files.size());
+  }
 }
 
 }  // namespace
