@@ -1,297 +1,23 @@
 // fuzz_uninstall: turns its input into a machine with the product installed
-// (manifest, catalog, monitor and ports, uninstall entry, printers, windows),
-// answers Yes, runs the whole uninstall on the stand-in and checks what must
-// hold whatever the input: nothing but what the manifest names changed,
-// nothing acted on is a cut copy of a manifest value, the progress bar ends
-// full, a refusal changes nothing, and the run ends in bounded time.
+// (machine_maker.cpp, or the text form of a machine folder), runs the whole
+// uninstall on the stand-in and checks what must hold whatever the input:
+// nothing but what the manifest names changed, nothing acted on is a cut
+// copy of a manifest value, the progress bar ends full, a refusal changes
+// nothing, and the run ends in bounded time.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <set>
 #include <string>
-#include <vector>
 
 #include "control/control.h"
 #include "fuzz_oracle.h"
 #include "machine.h"
+#include "machine_maker.h"
 #include "removal/removal.h"
 #include "spooler/spooler.h"
 
 namespace {
-
-const char kInstall[] = "C:\\Prog\\Lumora";
-const char kTable[] = "\x95\x5C";  // 表 in code page 932: its trail byte is a backslash
-const char kMonitorsRoot[] = "System\\CurrentControlSet\\Control\\Print\\Monitors";
-const char kUninstallRoot[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const size_t kLengths[] = {0,   1,   31,  32,  33,  63,  64,  65,  126, 127, 128, 129, 200, 201, 202,
-                           204, 205, 248, 249, 254, 255, 256, 258, 259, 260, 261, 262, 263, 300};
-
-// Text without line breaks or NULs: one INI value.
-std::string Clean(std::string text) {
-  for (char &c : text)
-    if (c == '\n' || c == '\r' || c == 0) c = '_';
-  return text;
-}
-
-std::string PadTo(std::string text, size_t length, char fill) {
-  if (text.size() < length) text += std::string(length - text.size(), fill);
-  return text.substr(0, length);
-}
-
-class MachineMaker {
- public:
-  explicit MachineMaker(FuzzedDataProvider &p) : p_(p) {}
-
-  void Make(sim::Machine &m) {
-    m.family = p_.ConsumeBool() ? sim::Family::NT : sim::Family::Win9x;
-    m.codePage = p_.ConsumeBool() ? 932 : 1252;
-    m.executablePath = std::string(kInstall) + "\\QVUninst.exe";
-    MakeFiles(m);
-    std::string monitor = MakeName("Lumora Mail Monitor");
-    std::string entry = MakeName("Lumora");
-    MakeRegistry(m, monitor, entry);
-    MakePrinters(m);
-    MakeWindows(m);
-    m.libraries.push_back(sim::Library{std::string(kInstall) + "\\_SETUP.DLL",
-                                       p_.ConsumeIntegralInRange(0, 3) != 0,
-                                       static_cast<DWORD>(p_.ConsumeIntegralInRange(0, 2))});
-    AddWindowsFile(m, "QVUninst.ini", MakeCatalog());
-    AddWindowsFile(m, "QVFList.ini", MakeManifest(m, monitor, entry));
-    // Now and then memory runs out: while planning, or in the middle of the removal.
-    if (p_.ConsumeIntegralInRange(0, 15) == 0)
-      sim::FailNext(m, "LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, p_.ConsumeIntegralInRange(0, 4));
-    m.answers = {p_.ConsumeIntegralInRange(0, 7) ? IDYES : IDNO};
-  }
-
- private:
-  FuzzedDataProvider &p_;
-  std::vector<std::string> paths_;  // directories and files of the machine, for the manifest to name
-  std::vector<std::string> ports_;  // the product monitor's port names
-
-  void AddWindowsFile(sim::Machine &m, const char *name, const std::string &text) {
-    sim::AddFile(m, m.windowsDirectory + "\\" + name, text);
-  }
-
-  void MakeFiles(sim::Machine &m) {
-    std::string in = kInstall;
-    const std::vector<std::string> files = {
-        in + "\\a.txt",        in + "\\Data\\b.txt",  in + "\\Data\\Sub\\c.txt", in + "\\_SETUP.DLL",
-        in + "\\QVUninst.exe", "C:\\Other\\keep.txt", "C:\\Prog\\keep.txt"};
-    const std::vector<std::string> dirs = {in + "\\Data\\Empty", in + "\\Spool\\Out", "C:\\Other\\Empty",
-                                           in + "\\" + kTable + "\\Data", in + "\\A" + kTable + "B\\Data"};
-    for (const std::string &f : files) sim::AddFile(m, f, "data");
-    for (const std::string &d : dirs) sim::AddDirectory(m, d);
-    paths_ = files;
-    paths_.insert(paths_.end(), dirs.begin(), dirs.end());
-    paths_.push_back(in);
-    paths_.push_back(in + "\\Data");
-    if (p_.ConsumeBool()) sim::Lock(m, in + "\\a.txt");
-  }
-
-  // A path built from the machine's own, then bent the ways a manifest can be.
-  std::string MakePath(sim::Machine &m) {
-    std::string path = paths_[p_.ConsumeIntegralInRange<size_t>(0, paths_.size() - 1)];
-    switch (p_.ConsumeIntegralInRange(0, 11)) {
-      case 0:
-        break;
-      case 1:
-        path.insert(p_.ConsumeIntegralInRange<size_t>(0, path.size()), "\\");
-        break;
-      case 2:
-        path = "\\" + path;
-        break;
-      case 3:
-        path += "\\";
-        break;
-      case 4:
-        path = "\\\\server\\share\\" + path.substr(3);
-        break;
-      case 5:
-        path = p_.ConsumeBool() ? "C:\\" : "C:";
-        break;
-      case 6:
-        for (char &c : path) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        break;
-      case 7:
-        path += std::string("\\") + kTable + (p_.ConsumeBool() ? "\\x" : "");
-        break;
-      case 8: {
-        // Long: a trap stands where a read would cut it, and must survive.
-        size_t length = kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)];
-        path = PadTo(path + "\\", length < path.size() + 2 ? path.size() + 2 : length, 'L');
-        for (size_t cut : {127u, 128u, 259u, 260u}) {
-          if (path.size() > cut && path[cut - 1] != '\\') {
-            sim::AddFile(m, path.substr(0, cut), "trap");
-          }
-        }
-        break;
-      }
-      case 9:
-        path = Clean(p_.ConsumeRandomLengthString(300));
-        break;
-      case 10:
-        path = path.substr(p_.ConsumeIntegralInRange<size_t>(0, path.size()));
-        break;
-      default:
-        path += "\\..\\Other";
-        break;
-    }
-    return path;
-  }
-
-  std::string MakeName(const char *usual) {
-    switch (p_.ConsumeIntegralInRange(0, 5)) {
-      case 0:
-        return Clean(p_.ConsumeRandomLengthString(300));
-      case 1:
-        return PadTo(usual, kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)], 'N');
-      case 2:
-        return std::string(usual) + "\\Ports";
-      default:
-        return usual;
-    }
-  }
-
-  std::string MakePortName() {
-    switch (p_.ConsumeIntegralInRange(0, 4)) {
-      case 0:
-        return PadTo("QVPORT", kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)], 'P');
-      case 1:
-        return Clean(p_.ConsumeRandomLengthString(40));
-      default:
-        return "QVMAIL" + std::to_string(ports_.size() + 1) + ":";
-    }
-  }
-
-  void SetValue(sim::Machine &m, const std::string &key, const char *name, const std::string &usual) {
-    switch (p_.ConsumeIntegralInRange(0, 5)) {
-      case 0:
-        return;  // missing
-      case 1:
-        sim::SetDword(m, key, name, p_.ConsumeIntegral<uint32_t>());
-        return;
-      case 2:
-        sim::SetBinary(m, key, name, p_.ConsumeRandomLengthString(300));
-        return;
-      case 3:
-        sim::SetString(
-            m, key, name,
-            PadTo(usual, kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)], 'V'));
-        return;
-      default:
-        sim::SetString(m, key, name, usual);
-        return;
-    }
-  }
-
-  void MakeRegistry(sim::Machine &m, const std::string &monitor, const std::string &entry) {
-    std::string monitorKey = std::string(kMonitorsRoot) + "\\" + monitor;
-    if (p_.ConsumeIntegralInRange(0, 7)) {
-      sim::CreateKey(m, monitorKey);
-      SetValue(m, monitorKey, "InstallPath", kInstall);
-      SetValue(m, monitorKey, "Version", "2.10");
-      SetValue(m, monitorKey, "helpfile", "QVMon.hlp");
-      int count = p_.ConsumeIntegralInRange(-1, 5);
-      if (count >= 0) sim::CreateKey(m, monitorKey + "\\Ports");
-      for (int i = 0; i < count; ++i) {
-        std::string port = MakePortName();
-        // A port name is unique across the spooler: never one of the other monitor's.
-        if (port.empty() || port.find('\\') != std::string::npos || sim::Fold(m, port) == "LPT2:") continue;
-        std::string portKey = monitorKey + "\\Ports\\" + port;
-        sim::CreateKey(m, portKey);
-        SetValue(m, portKey, "PortName", port);
-        SetValue(m, portKey, "HostName", "mail.example.com");
-        SetValue(m, portKey, "CmdSendTmout", "30");
-        ports_.push_back(port);
-      }
-    }
-    // Not the product's: must stay whatever happens.
-    sim::SetString(m, std::string(kMonitorsRoot) + "\\Local Port", "Driver", "localspl.dll");
-    sim::CreateKey(m, std::string(kMonitorsRoot) + "\\Local Port\\Ports\\LPT2:");
-    sim::SetString(m, std::string(kUninstallRoot) + "\\Other Tool", "DisplayName", "Other Tool");
-    std::string entryKey = std::string(kUninstallRoot) + "\\" + entry;
-    if (entry.find('\\') == std::string::npos && !entry.empty() && p_.ConsumeIntegralInRange(0, 5)) {
-      SetValue(m, entryKey, "DisplayName", "Lumora");
-      SetValue(m, entryKey, "UninstallString", "QVUninst.exe");
-      SetValue(m, entryKey, "DisplayIcon", "QVUninst.exe,0");
-      sim::CreateKey(m, entryKey);
-      if (p_.ConsumeBool()) sim::CreateKey(m, entryKey + "\\Sub");
-      if (p_.ConsumeBool()) sim::FindKey(m, entryKey)->undeletable = true;
-    }
-  }
-
-  void MakePrinters(sim::Machine &m) {
-    int count = p_.ConsumeIntegralInRange(0, 4);
-    for (int i = 0; i < count; ++i) {
-      sim::Printer printer;
-      printer.name = "Printer " + std::to_string(i);
-      std::string port =
-          ports_.empty() ? "LPT2:" : ports_[p_.ConsumeIntegralInRange<size_t>(0, ports_.size() - 1)];
-      switch (p_.ConsumeIntegralInRange(0, 4)) {
-        case 0:
-          printer.port = "LPT2:";
-          break;
-        case 1:
-          printer.port = port + ",LPT2:";
-          break;
-        case 2:
-          printer.port = port;
-          for (char &c : printer.port) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-          break;
-        default:
-          printer.port = port;
-          break;
-      }
-      int jobs = p_.ConsumeIntegralInRange(0, 2) == 0 ? 1 : 0;
-      for (int j = 0; j < jobs; ++j) printer.jobs.push_back(sim::PrintJob{"doc", JOB_STATUS_PAUSED});
-      printer.refuseOpen = p_.ConsumeIntegralInRange(0, 7) == 0;
-      m.printers.push_back(printer);
-    }
-  }
-
-  void MakeWindows(sim::Machine &m) {
-    int count = p_.ConsumeIntegralInRange(0, 2);
-    for (int i = 0; i < count; ++i)
-      m.windows.push_back(sim::TopWindow{Clean(p_.ConsumeRandomLengthString(60)), "#32770"});
-  }
-
-  std::string MakeCatalog() {
-    if (!p_.ConsumeIntegralInRange(0, 3)) return Clean(p_.ConsumeRandomLengthString(600));
-    std::string text = "[STATIC]\n";
-    for (const char *key : {"DIALOG00", "DIALOG01", "ADDPORT", "CONFIG", "ERRORMES2", "MSGBOX00"})
-      if (p_.ConsumeBool()) text += std::string(key) + "=" + Clean(p_.ConsumeRandomLengthString(300)) + "\n";
-    return text;
-  }
-
-  std::string MakeList(sim::Machine &m, const char *format, int most) {
-    std::string text;
-    int count = p_.ConsumeIntegralInRange(0, most);
-    for (int i = 0; i < count; ++i) {
-      char key[16];
-      snprintf(key, sizeof key, format, i);
-      if (p_.ConsumeIntegralInRange(0, 9) == 0) continue;  // a gap
-      text += std::string(key) + "=" + (p_.ConsumeIntegralInRange(0, 9) ? MakePath(m) : "") + "\n";
-    }
-    return text;
-  }
-
-  std::string MakeManifest(sim::Machine &m, const std::string &monitor, const std::string &entry) {
-    if (!p_.ConsumeIntegralInRange(0, 7)) return Clean(p_.ConsumeRandomLengthString(2000));
-    std::string text;
-    if (p_.ConsumeIntegralInRange(0, 5)) text += "[UNINSTALL]\nPATH=" + MakePath(m) + "\n";
-    text += "[FILES]\n" + MakeList(m, "FILE%02d", 6);
-    text += "[PATHS]\n" + MakeList(m, "PATH%02d", 3);
-    text += "[STMPATHS]\n";
-    if (p_.ConsumeBool()) text += "ROOT=" + MakePath(m) + "\n";
-    text += MakeList(m, "PATH%02d", 2);
-    if (p_.ConsumeIntegralInRange(0, 5))
-      text += "[UnInstKey]\nUnInstKey=" + (p_.ConsumeBool() ? entry : MakeName("Lumora")) + "\n";
-    if (p_.ConsumeIntegralInRange(0, 5))
-      text += "[LPR]\nMonitor=" + (p_.ConsumeBool() ? monitor : MakeName("Lumora Mail Monitor")) + "\n";
-    return text;
-  }
-};
 
 void ResetProcessGlobals() {
   instanceHandle = nullptr;
@@ -356,8 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     MakeFromText(machine, text);
   } else {
     FuzzedDataProvider provider(data, size);
-    MachineMaker maker(provider);
-    maker.Make(machine);
+    fuzz::MakeMachine(provider, machine);
   }
   fuzz::Expectations expected = fuzz::Expect(machine);
   ResetProcessGlobals();
