@@ -20,7 +20,7 @@ windows_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 # without a screen. wine64 brings the native wineserver, which serves win32
 # prefixes too. Without their recommends, which would bring in a desktop's
 # worth of libraries.
-wine_packages=(wine wine32:i386 wine64 fonts-wine xvfb xauth)
+wine_packages=(wine wine32:i386 wine64 fonts-wine xvfb xauth locales)
 # GoogleTest for the unit tests; clang with its runtime libraries for the fuzz
 # target (libFuzzer, sanitizers).
 test_packages=(libgtest-dev clang libclang-rt-14-dev)
@@ -57,6 +57,13 @@ if [ ${#wine_missing[@]} -gt 0 ]; then
     apt_updated=0
   fi
   apt_install "${wine_missing[@]}"
+fi
+
+# Wine's ANSI code page follows the Unix locale: machines of code page 932 run
+# under ja_JP.UTF-8 (tools/wine/qvwine.py).
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  echo "Generating the ja_JP.UTF-8 locale"
+  localedef -i ja_JP -c -f UTF-8 ja_JP.UTF-8
 fi
 
 # ---- 32-bit programs on a kernel that refuses them -------------------------------

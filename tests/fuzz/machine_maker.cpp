@@ -84,8 +84,8 @@ class MachineMaker {
     m.libraries.push_back(sim::Library{std::string(kInstall) + "\\_SETUP.DLL",
                                        p_.ConsumeIntegralInRange(0, 3) != 0,
                                        static_cast<DWORD>(p_.ConsumeIntegralInRange(0, 2))});
-    AddWindowsFile(m, "QVUninst.ini", MakeCatalog());
-    AddWindowsFile(m, "QVFList.ini", MakeManifest(m, monitor, entry));
+    AddWindowsFile(m, "QVUninst.ini", Holdable(m, MakeCatalog()));
+    AddWindowsFile(m, "QVFList.ini", Holdable(m, MakeManifest(m, monitor, entry)));
     // Now and then memory runs out: while planning, or in the middle of the removal.
     if (p_.ConsumeIntegralInRange(0, 15) == 0) {
       int skip = p_.ConsumeIntegralInRange(0, 4);
@@ -104,7 +104,9 @@ class MachineMaker {
   bool FitsKeyName(const std::string &name) const { return !portable_ || name.size() <= 255; }
 
   // Names and titles are Unicode on a real system: portable machines keep
-  // only what converts from the machine's code page and back.
+  // only what converts from the machine's code page and back. So do their
+  // INI files: the stand-in reads them as bytes, where the NT family reads
+  // them through Unicode, which changes an invalid double-byte sequence.
   std::string Holdable(const sim::Machine &m, const std::string &text) const {
     return portable_ ? ValidInCodePage(m.codePage, text) : text;
   }

@@ -14,8 +14,8 @@ namespace fuzz {
 struct MakerOptions {
   // Only what a real system can hold and both runners lay down: no failure
   // injection, locks or refused opens (a machine folder under Wine has none),
-  // registry key names of at most 255 characters, names and titles that are
-  // valid text in the machine's code page.
+  // registry key names of at most 255 characters, names, titles and INI
+  // files that are valid text in the machine's code page.
   bool portable = false;
 };
 

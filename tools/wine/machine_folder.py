@@ -3,7 +3,9 @@ text of HKEY_LOCAL_MACHINE), drive_c/ and result.ini. Shared by the Wine
 runner and the comparison of its results with the sim runner's.
 
 Texts are handled as latin-1 strings, one character per byte, so that ANSI
-bytes of any code page pass through unchanged.
+bytes of any code page pass through unchanged. Lines end at a line feed only,
+and only blanks and tabs are trimmed: the machine's bytes 0x85, 0x1C or 0xA0
+are text, as they are to the platform.
 """
 import os
 import re
@@ -31,18 +33,25 @@ def write_text(path, text):
 
 # ---- INI files ----------------------------------------------------------------
 
+BLANKS = ' \t\r'
+
+
+def lines_of(text):
+    return text.split('\n')
+
+
 def parse_ini(text):
     """[(section, [(key, value), ...]), ...] in file order; ';' starts a comment line."""
     sections = []
-    for raw in text.splitlines():
-        line = raw.strip()
+    for raw in lines_of(text):
+        line = raw.strip(BLANKS)
         if not line or line.startswith(';'):
             continue
         if line.startswith('[') and line.endswith(']'):
             sections.append((line[1:-1], []))
         elif '=' in line and sections:
             key, value = line.split('=', 1)
-            sections[-1][1].append((key.strip(), value.strip()))
+            sections[-1][1].append((key.strip(BLANKS), value.strip(BLANKS)))
     return sections
 
 
@@ -89,10 +98,10 @@ def _unquote(text, at):
 def _logical_lines(text):
     """Lines with their continuation backslashes joined."""
     pending = ''
-    for raw in text.splitlines():
+    for raw in lines_of(text):
         line = raw.rstrip('\r')
         if pending:
-            line = pending + line.lstrip()
+            line = pending + line.lstrip(BLANKS)
         # Only hex data is ever continued: a quoted text always ends in a quote.
         if re.search(r'[,:]\\$', line):
             pending = line[:-1]
@@ -122,7 +131,7 @@ def parse_reg(text):
     keys = {}
     current = None
     for line in _logical_lines(text):
-        stripped = line.strip()
+        stripped = line.strip(BLANKS)
         if not stripped or stripped.startswith(';') or stripped == 'REGEDIT4':
             continue
         if stripped.startswith('['):
@@ -143,10 +152,10 @@ def parse_reg(text):
             name, data = '', stripped[2:]
         else:
             name, end = _unquote(stripped, 0)
-            data = stripped[end:].lstrip()
+            data = stripped[end:].lstrip(BLANKS)
             if not data.startswith('='):
                 raise ValueError('value line not understood: ' + line)
-            data = data[1:].lstrip()
+            data = data[1:].lstrip(BLANKS)
         kind, raw = _parse_data(data)
         current.values[fold(name)] = (name, kind, raw)
     return keys
@@ -209,10 +218,76 @@ def restrict_reg(keys, scope):
     return kept
 
 
+# ---- the machine's code page -------------------------------------------------------
+
+def code_page_of(sections):
+    machine = (sections_named(sections, 'Machine') or [('Machine', [])])[0][1]
+    return int(get(machine, 'CodePage', '1252'), 0)
+
+
+def _c1_as_is(error):
+    """Code page 1252 leaves five bytes undefined; the platform converts them
+    to the control characters of the same value, and back."""
+    if isinstance(error, UnicodeDecodeError):
+        return ''.join(chr(b) for b in error.object[error.start:error.end]), error.end
+    # Host names that were not UTF-8 arrive as surrogate escapes of their bytes.
+    return bytes(ord(c) - 0xDC00 if ord(c) >= 0xDC80 else ord(c)
+                 for c in error.object[error.start:error.end]), error.end
+
+
+import codecs  # noqa: E402
+codecs.register_error('qv-c1', _c1_as_is)
+
+
+def to_unicode(text, code_page):
+    """The machine's ANSI text (one character per byte) as Unicode."""
+    raw = text.encode('latin-1')
+    if code_page == 932:
+        return raw.decode('cp932', errors='surrogateescape')
+    return raw.decode('cp1252', errors='qv-c1')
+
+
+def to_ansi(text, code_page):
+    """Unicode back to the machine's ANSI text (one character per byte)."""
+    if code_page == 932:
+        return text.encode('cp932', errors='surrogateescape').decode('latin-1')
+    return text.encode('cp1252', errors='qv-c1').decode('latin-1')
+
+
+def is_lead_byte(c, code_page):
+    return code_page == 932 and (0x81 <= ord(c) <= 0x9F or 0xE0 <= ord(c) <= 0xFC)
+
+
+def split_path(path, code_page):
+    """The components of a Windows path, split at backslashes DBCS-aware."""
+    pieces, piece, i = [], '', 0
+    while i < len(path):
+        if is_lead_byte(path[i], code_page) and i + 1 < len(path):
+            piece += path[i:i + 2]
+            i += 2
+            continue
+        if path[i] == '\\':
+            if piece:
+                pieces.append(piece)
+            piece = ''
+        else:
+            piece += path[i]
+        i += 1
+    if piece:
+        pieces.append(piece)
+    return pieces
+
+
 # ---- drive trees --------------------------------------------------------------
 
-def win_path(relative):
-    return 'C:\\' + relative.replace('/', '\\')
+def host_relative(path, code_page):
+    """drive_c's relative host path of a C:\\ path: each component the
+    machine's name in Unicode (UTF-8 on the host), as Wine keeps it."""
+    return os.path.join(*[to_unicode(p, code_page) for p in split_path(path[3:], code_page)] or [''])
+
+
+def win_path(relative, code_page=1252):
+    return 'C:\\' + '\\'.join(to_ansi(p, code_page) for p in relative.split(os.sep))
 
 
 def read_tree(folder, sections=None):
@@ -220,22 +295,22 @@ def read_tree(folder, sections=None):
     empty directories machine.ini lists under [Directories]."""
     tree = {}
     drive = os.path.join(folder, 'drive_c')
+    if sections is None:
+        sections = parse_ini(read_text(os.path.join(folder, 'machine.ini')))
+    code_page = code_page_of(sections)
     for top, dirs, files in os.walk(drive):
         for name in dirs + files:
             full = os.path.join(top, name)
-            path = win_path(os.path.relpath(full, drive))
+            path = win_path(os.path.relpath(full, drive), code_page)
             is_dir = os.path.isdir(full)
             data = None
             if not is_dir:
                 with open(full, 'rb') as file:
                     data = file.read()
             tree[fold(path)] = (path, is_dir, data)
-    if sections is None:
-        sections = parse_ini(read_text(os.path.join(folder, 'machine.ini')))
     for _, entries in sections_named(sections, 'Directories'):
         for _, path in entries:
-            path = path.rstrip('\\')
-            parts = path.split('\\')
+            parts = split_path(path, code_page)
             for n in range(2, len(parts) + 1):
                 sub = '\\'.join(parts[:n])
                 tree.setdefault(fold(sub), (sub, True, None))

@@ -51,6 +51,8 @@ WINDOWS_DIR = 'C:\\windows'
 WINDOWS_VERSIONS = {'win95': '95/98', 'win98': '95/98', 'winme': '95/98',
                     'nt40': 'NT', 'win2k': 'NT', 'winxp': 'NT', 'win7': 'NT', 'win10': 'NT'}
 DEFAULT_VERSIONS = {'NT': 'win7', '95/98': 'win98'}
+# The Unix locale under which Wine's ANSI code page is the machine's.
+LOCALES = {1252: 'C.UTF-8', 932: 'ja_JP.UTF-8'}
 JOB_STATUSES = {'paused': 0x1, 'error': 0x2, 'spooling': 0x8, 'printing': 0x10}
 TOOLS_DIR = 'C:\\qvtools'
 JOB_LIST = TOOLS_DIR + '\\jobs.txt'
@@ -77,6 +79,7 @@ class Wine:
     loader = '/usr/lib/wine/wine'
 
     def __init__(self, build_dir):
+        self.locale = LOCALES[1252]  # set to the machine's before its run
         self.binaries = os.path.join(build_dir, 'wine')
         self.exe = os.path.join(build_dir, 'QVUninst.exe')
         # The native server serves 32-bit prefixes too, without the emulator.
@@ -87,6 +90,8 @@ class Wine:
     def env(self, prefix, display=None):
         env = dict(os.environ)
         env.update({'WINEPREFIX': prefix, 'WINEARCH': 'win32', 'WINELOADER': self.loader,
+                    # Wine's ANSI code page follows the Unix locale.
+                    'LC_ALL': self.locale,
                     'WINESERVER': self.server, 'WINEDEBUG': '-all',
                     # No Mono or Gecko installers, no desktop menu entries.
                     'WINEDLLOVERRIDES': 'mscoree,mshtml=;winemenubuilder.exe=d'})
@@ -196,10 +201,12 @@ def copy_template(template, prefix):
 
 # ---- Wine's registry files -------------------------------------------------------
 
-def _wine_string(text):
+def _wine_string(text, specials='\\"'):
+    """A Unicode text in the quoted form of Wine's registry files; specials
+    are escaped with a backslash."""
     out = []
     for c in text:
-        if c in '\\"':
+        if c in specials:
             out.append('\\' + c)
         elif 32 <= ord(c) < 127:
             out.append(c)
@@ -209,25 +216,26 @@ def _wine_string(text):
 
 
 def _wine_value(name, kind, raw, code_page):
-    line = (_wine_string(name) if name else '@') + '='
     # The machine's texts are ANSI; Wine keeps the registry in Unicode.
+    line = (_wine_string(mf.to_unicode(name, code_page)) if name else '@') + '='
     if kind in (mf.REG_SZ, mf.REG_EXPAND_SZ) and raw.endswith(b'\0') and b'\0' not in raw[:-1]:
-        text = _wine_string(raw[:-1].decode(code_page))
+        text = _wine_string(mf.to_unicode(raw[:-1].decode('latin-1'), code_page))
         return line + (text if kind == mf.REG_SZ else 'str(2):' + text)
     if kind == mf.REG_DWORD and len(raw) == 4:
         return line + 'dword:%08x' % int.from_bytes(raw, 'little')
     if kind == mf.REG_MULTI_SZ:
-        raw = raw.decode(code_page).encode('utf-16-le')
+        raw = mf.to_unicode(raw.decode('latin-1'), code_page).encode('utf-16-le')
     prefix = 'hex:' if kind == mf.REG_BINARY else 'hex(%x):' % kind
     return line + prefix + ','.join('%02x' % b for b in raw)
 
 
-def append_reg(path, keys, code_page='cp1252'):
+def append_reg(path, keys, code_page=1252):
     """Appends keys to one of Wine's registry files; a key that is there
     already gets the values merged in when Wine loads the file."""
     lines = ['']
     for key_path, values in keys:
-        lines.append('[%s] 0' % key_path.replace('\\', '\\\\'))
+        # A key name ends at the first bracket that is not escaped.
+        lines.append('[%s] 0' % _wine_string(mf.to_unicode(key_path, code_page), '\\"[]')[1:-1])
         for name, kind, raw in values:
             lines.append(_wine_value(name, kind, raw, code_page))
         lines.append('')
@@ -266,8 +274,8 @@ class Machine:
         self.answers = [v for _, e in mf.sections_named(self.sections, 'Answers') for _, v in e]
         if mf.fold(self.windows_dir.rstrip('\\')) != mf.fold(WINDOWS_DIR):
             raise RunnerError('Wine\'s Windows directory is C:\\windows; the machine has ' + self.windows_dir)
-        if self.code_page != 1252:
-            raise RunnerError('the Wine runner lays down code page 1252 machines only')
+        if self.code_page not in LOCALES:
+            raise RunnerError('the Wine runner lays down code pages %s only' % ', '.join(map(str, LOCALES)))
 
     def monitor_drivers(self):
         """Monitor libraries the registry names, other than Wine's own localspl.dll."""
@@ -285,11 +293,13 @@ class Machine:
 
 
 class Prefix:
-    """A Wine prefix's C: drive, addressed by Windows paths, letter case aside."""
+    """A Wine prefix's C: drive, addressed by the machine's ANSI paths, letter
+    case aside; Wine keeps each name in Unicode, as UTF-8 on the host."""
 
-    def __init__(self, root):
+    def __init__(self, root, code_page):
         self.root = root
         self.drive = os.path.join(root, 'drive_c')
+        self.code_page = code_page
 
     def resolve(self, path, create_dirs=False):
         """Host path of a C:\\ path: each piece matched to an existing entry
@@ -297,15 +307,15 @@ class Prefix:
         if mf.fold(path[:3]) != 'C:\\':
             raise RunnerError('only drive C: is laid down: ' + path)
         current = self.drive
-        pieces = [p for p in path[3:].split('\\') if p]
+        pieces = mf.split_path(path[3:], self.code_page)
         for index, piece in enumerate(pieces):
             match = None
             if os.path.isdir(current):
                 for entry in os.listdir(current):
-                    if mf.fold(entry) == mf.fold(piece):
+                    if mf.fold(mf.to_ansi(entry, self.code_page)) == mf.fold(piece):
                         match = entry
                         break
-            current = os.path.join(current, match or piece)
+            current = os.path.join(current, match or mf.to_unicode(piece, self.code_page))
             if create_dirs and index < len(pieces) - 1:
                 os.makedirs(current, exist_ok=True)
         return current
@@ -376,7 +386,7 @@ def write_registry(machine, prefix_dir, version):
             ('Print Processor', mf.REG_SZ, sz('winprint')), ('Datatype', mf.REG_SZ, sz('RAW')),
             ('Attributes', mf.REG_DWORD, (0).to_bytes(4, 'little')),
             ('Priority', mf.REG_DWORD, (1).to_bytes(4, 'little'))]))
-    append_reg(os.path.join(prefix_dir, 'system.reg'), keys, 'cp%d' % machine.code_page)
+    append_reg(os.path.join(prefix_dir, 'system.reg'), keys, machine.code_page)
     # For the uninstaller alone: GetVersion then gives that version, and on the
     # 95/98 family the registry behaves as 95/98's.
     append_reg(os.path.join(prefix_dir, 'user.reg'), [
@@ -390,7 +400,7 @@ def write_control(machine, prefix, answers, shots):
              'hook=' + TOOLS_DIR + '\\qvhook.dll', 'keeper=' + TOOLS_DIR + '\\qvwindow.exe',
              'jobs=' + TOOLS_DIR + '\\qvjobs.dll', 'timeout=120']
     lines += ['answer=' + a for a in answers]
-    lines += ['window=%s|%s' % w for w in machine.windows]
+    lines += ['window=%s|%s' % tuple(text.encode('latin-1').hex() for text in w) for w in machine.windows]
     lines += ['driver=' + d for d in sorted({p[2] for p in machine.printers})]
     lines += ['export=' + e for e in exports]
     if shots:
@@ -456,13 +466,13 @@ def export_machine(machine, prefix, swapped, out):
         host = prefix.resolve(path)
         if is_dir and os.path.isdir(host):
             tree[folded] = (path, True, None)
-            os.makedirs(os.path.join(out, 'drive_c', path[3:].replace('\\', '/')), exist_ok=True)
+            os.makedirs(os.path.join(out, 'drive_c', mf.host_relative(path, machine.code_page)), exist_ok=True)
         elif not is_dir and os.path.isfile(host):
             if folded not in swapped:
                 with open(host, 'rb') as file:
                     data = file.read()
             tree[folded] = (path, False, data)
-            target = os.path.join(out, 'drive_c', path[3:].replace('\\', '/'))
+            target = os.path.join(out, 'drive_c', mf.host_relative(path, machine.code_page))
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with open(target, 'wb') as file:
                 file.write(data)
@@ -473,7 +483,8 @@ def export_machine(machine, prefix, swapped, out):
         ports[mf.get(entries, 'Name')] = mf.get(entries, 'Port', '')
     mf.write_text(os.path.join(out, 'machine.ini'), machine_ini(machine, ports, tree))
     opened_log = prefix.resolve(OPENED_LOG)
-    opened = mf.read_text(opened_log).splitlines() if os.path.exists(opened_log) else []
+    opened = [line.rstrip('\r') for line in mf.read_text(opened_log).split('\n') if line] \
+        if os.path.exists(opened_log) else []
     with open(os.path.join(out, 'result.ini'), 'w', encoding='latin-1', newline='\n') as file:
         file.write(mf.read_text(os.path.join(results, 'result.ini')).rstrip('\n') + '\n')
         # Every printer the uninstaller opened, in order, as qvjobs.dll saw it.
@@ -503,7 +514,8 @@ def machine_ini(machine, ports, tree):
 
 def check_family(machine, result, version_name):
     """GetVersion as the uninstaller saw it (qvhook.dll reads it in its
-    process) must carry the machine's family."""
+    process) must carry the machine's family, and its ANSI code page be the
+    machine's."""
     entries = (mf.sections_named(result, 'Result') or [('Result', [])])[0][1]
     version = int(mf.get(entries, 'Version', '0'), 16)
     if not version:
@@ -512,6 +524,10 @@ def check_family(machine, result, version_name):
     if nt != (machine.family == 'NT'):
         raise RunnerError('GetVersion gave 0x%08X in the uninstaller under %s, not the %s family'
                           % (version, version_name, machine.family))
+    code_page = int(mf.get(entries, 'CodePage', '0'))
+    if code_page != machine.code_page:
+        raise RunnerError('the uninstaller ran in code page %d, not the machine\'s %d (is the %s locale there?)'
+                          % (code_page, machine.code_page, LOCALES[machine.code_page]))
     return version
 
 
@@ -554,6 +570,7 @@ def main():
         machine = Machine(options.machine)
         version_name = windows_version(machine, options.windows_version)
         ensure_template(wine)
+        wine.locale = LOCALES[machine.code_page]
         answers = options.answers.split(',') if options.answers is not None else machine.answers
         answers = [a.strip().lower() for a in answers if a.strip()]
         runs = os.path.join(os.path.dirname(wine.template), 'wine-runs')
@@ -561,7 +578,7 @@ def main():
         prefix_dir = tempfile.mkdtemp(prefix='run-', dir=runs)
         try:
             copy_template(wine.template, prefix_dir)
-            prefix = Prefix(prefix_dir)
+            prefix = Prefix(prefix_dir, machine.code_page)
             swapped = lay_down(machine, prefix, wine)
             write_registry(machine, prefix_dir, version_name)
             write_control(machine, prefix, answers, options.shots)

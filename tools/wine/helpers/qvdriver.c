@@ -8,9 +8,11 @@
  *
  * Usage: qvdriver.exe CONTROL_FILE; the control file holds key=value lines:
  *   exe, cwd, out (folder for the results), hook (qvhook.dll), keeper
- *   (qvwindow.exe), jobs (qvjobs.dll, loaded into the uninstaller), answer (yes/no, in order), window
- * (title|class, topmost first), driver (printer driver names to register), export (key paths), shots (folder
- * for BMP screenshots, optional), timeout (seconds). */
+ *   (qvwindow.exe), jobs (qvjobs.dll, loaded into the uninstaller), answer
+ *   (yes/no, in order), window (title|class in hexadecimal, so that any byte
+ *   passes; topmost first), driver (printer driver names to register),
+ *   export (key paths), shots (folder for BMP screenshots, optional), timeout
+ *   (seconds). */
 #include <windows.h>
 /* tlhelp32.h and winspool.h build on windows.h. */
 #include <stdio.h>
@@ -28,6 +30,7 @@ typedef struct {
       shots[MAX_PATH];
   int answers[MAX_ITEMS], answerCount, nextAnswer;
   char windows[MAX_ITEMS][2][256];
+  char windowsHex[MAX_ITEMS][2][520];
   int windowCount;
   char drivers[MAX_ITEMS][256];
   int driverCount;
@@ -51,6 +54,7 @@ static HWND seen[MAX_ITEMS * 2];
 static int seenCount;
 static DWORD uninstallerId;
 static DWORD uninstallerVersion;
+static UINT uninstallerCodePage;
 static int progressSeen;
 
 static void Fail(const char *what) {
@@ -61,6 +65,24 @@ static void Fail(const char *what) {
 static void CopyField(char *field, size_t capacity, const char *value) {
   if (strlen(value) >= capacity) Fail("control value too long");
   strcpy(field, value);
+}
+
+static int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+static void CopyHexField(char *field, size_t capacity, const char *hex) {
+  size_t length = strlen(hex) / 2, i;
+  if (strlen(hex) % 2 || length >= capacity) Fail("control value not hexadecimal, or too long");
+  for (i = 0; i < length; ++i) {
+    int high = HexDigit(hex[2 * i]), low = HexDigit(hex[2 * i + 1]);
+    if (high < 0 || low < 0) Fail("control value not hexadecimal");
+    field[i] = (char)(high * 16 + low);
+  }
+  field[length] = 0;
 }
 
 static void ReadControl(const char *path) {
@@ -99,8 +121,10 @@ static void ReadControl(const char *path) {
     else if (!strcmp(line, "window") && control.windowCount < MAX_ITEMS) {
       char *bar = strchr(value, '|');
       if (bar) *bar++ = 0;
-      CopyField(control.windows[control.windowCount][0], 256, value);
-      CopyField(control.windows[control.windowCount][1], 256, bar ? bar : "");
+      CopyField(control.windowsHex[control.windowCount][0], 520, value);
+      CopyField(control.windowsHex[control.windowCount][1], 520, bar ? bar : "");
+      CopyHexField(control.windows[control.windowCount][0], 256, value);
+      CopyHexField(control.windows[control.windowCount][1], 256, bar ? bar : "");
       ++control.windowCount;
     }
   }
@@ -174,7 +198,8 @@ static int StartWindowKeepers(HANDLE *keepers) {
     const char *title = control.windows[i][0];
     const char *className = control.windows[i][1];
     int waited;
-    snprintf(line, sizeof line, "\"%s\" \"%s\" \"%s\"", control.keeper, title, className);
+    snprintf(line, sizeof line, "\"%s\" %s %s", control.keeper, control.windowsHex[i][0],
+             control.windowsHex[i][1][0] ? control.windowsHex[i][1] : "-");
     keepers[started] = StartProcess(line, NULL, NULL, NULL);
     if (!keepers[started]) Fail("cannot start the window keeper");
     ++started;
@@ -311,6 +336,7 @@ static void AnswerBox(HWND box) {
   GetDlgItemTextA(box, MESSAGE_BOX_TEXT_ID, record->text, sizeof record->text);
   record->style = StyleOf(box);
   if (!uninstallerVersion) uninstallerVersion = (DWORD)(ULONG_PTR)GetPropA(box, "QVVersion");
+  if (!uninstallerCodePage) uninstallerCodePage = (UINT)(ULONG_PTR)GetPropA(box, "QVCodePage");
   if ((record->style & MB_TYPEMASK) == MB_YESNO) {
     answer = control.nextAnswer < control.answerCount ? control.answers[control.nextAnswer++] : IDNO;
   } else {
@@ -416,8 +442,8 @@ static void WriteResult(DWORD exitCode) {
   snprintf(path, sizeof path, "%s\\result.ini", control.out);
   file = fopen(path, "wb");
   if (!file) Fail("cannot write result.ini");
-  fprintf(file, "[Result]\nExitCode=%lu\nVersion=0x%08lX\nProgressDialog=%d\n", (unsigned long)exitCode,
-          (unsigned long)uninstallerVersion, progressSeen);
+  fprintf(file, "[Result]\nExitCode=%lu\nVersion=0x%08lX\nCodePage=%u\nProgressDialog=%d\n",
+          (unsigned long)exitCode, (unsigned long)uninstallerVersion, uninstallerCodePage, progressSeen);
   for (i = 0; i < boxCount; ++i) {
     fprintf(file, "\n[Box%d]\nCaption=%s\nText=", i + 1, boxes[i].caption);
     WriteEscaped(file, boxes[i].text);
@@ -482,25 +508,27 @@ static void WriteRegValue(FILE *file, const char *name, DWORD type, const BYTE *
   fputc('\n', file);
 }
 
-static void ExportKey(FILE *file, HKEY parent, const char *path) {
+/* Each key is opened by its own name under its parent's handle: Wine's ANSI
+ * registry calls take no path of more than 260 characters. */
+static void ExportKey(FILE *file, HKEY parent, const char *name, const char *path) {
   HKEY key;
   DWORD index;
-  char name[16384];
+  char child[16384];
   static BYTE data[65536];
-  if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(parent, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
   fprintf(file, "[HKEY_LOCAL_MACHINE\\%s]\n", path);
   for (index = 0;; ++index) {
-    DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
-    if (RegEnumValueA(key, index, name, &nameSize, NULL, &type, data, &dataSize) != ERROR_SUCCESS) break;
-    WriteRegValue(file, name, type, data, dataSize);
+    DWORD nameSize = sizeof child, dataSize = sizeof data, type = 0;
+    if (RegEnumValueA(key, index, child, &nameSize, NULL, &type, data, &dataSize) != ERROR_SUCCESS) break;
+    WriteRegValue(file, child, type, data, dataSize);
   }
   fputc('\n', file);
   for (index = 0;; ++index) {
-    DWORD nameSize = sizeof name;
-    char child[2048];
-    if (RegEnumKeyExA(key, index, name, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
-    if (snprintf(child, sizeof child, "%s\\%s", path, name) >= (int)sizeof child) continue;
-    ExportKey(file, parent, child);
+    DWORD nameSize = sizeof child;
+    char childPath[4096];
+    if (RegEnumKeyExA(key, index, child, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
+    if (snprintf(childPath, sizeof childPath, "%s\\%s", path, child) >= (int)sizeof childPath) continue;
+    ExportKey(file, key, child, childPath);
   }
   RegCloseKey(key);
 }
@@ -513,7 +541,8 @@ static void WriteRegistry(void) {
   file = fopen(path, "wb");
   if (!file) Fail("cannot write registry.reg");
   fputs("REGEDIT4\n\n", file);
-  for (i = 0; i < control.exportCount; ++i) ExportKey(file, HKEY_LOCAL_MACHINE, control.exports[i]);
+  for (i = 0; i < control.exportCount; ++i)
+    ExportKey(file, HKEY_LOCAL_MACHINE, control.exports[i], control.exports[i]);
   fclose(file);
 }
 

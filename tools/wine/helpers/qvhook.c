@@ -1,7 +1,8 @@
 /* Hook library the driver installs for every thread of the session. Inside
  * the uninstaller it tags each dialog, once initialised, with what only that
  * process can tell: which system icon a message box shows (an icon handle
- * means nothing in another process) and the version GetVersion gives there. */
+ * means nothing in another process), the version GetVersion gives there and
+ * the ANSI code page its texts are in. */
 #include <windows.h>
 
 #define MESSAGE_BOX_ICON_ID 0x440
@@ -32,6 +33,7 @@ static void TagDialog(HWND dialog) {
     SetPropA(dialog, "QVBoxIcon", (HANDLE)(ULONG_PTR)(0x10000 | IconStyleOf(shown)));
   }
   SetPropA(dialog, "QVVersion", (HANDLE)(ULONG_PTR)GetVersion());
+  SetPropA(dialog, "QVCodePage", (HANDLE)(ULONG_PTR)GetACP());
 }
 
 __declspec(dllexport) LRESULT CALLBACK QVCallWndRetProc(int code, WPARAM wParam, LPARAM lParam) {
