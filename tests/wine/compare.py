@@ -122,6 +122,68 @@ def run(command, log_path):
         return subprocess.run(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT).returncode
 
 
+class Comparison:
+    """Both runs of one machine and what differs between them."""
+
+    def __init__(self, work):
+        self.work = work
+        self.sim_out, self.wine_out = os.path.join(work, 'sim'), os.path.join(work, 'wine')
+        self.failures = []  # what fails the comparison
+        self.left_out = []  # known Wine differences, reported only
+        self.items = 0      # files, keys and printers compared
+        self.boxes = 0
+        self.wine_line = ''
+
+
+def run_both(machine, answers, work, sim_runner, build, windows_version=None):
+    """Runs the machine on the stand-in and under Wine into work/sim and
+    work/wine; gives the Comparison with no verdict yet, or None with the
+    Wine log printed when the Wine run itself failed."""
+    result = Comparison(work)
+    for folder in (result.sim_out, result.wine_out):
+        shutil.rmtree(folder, ignore_errors=True)
+    run([sim_runner, machine, '--out', result.sim_out, '--answers', answers], os.path.join(work, 'sim.log'))
+    version = ['--windows-version', windows_version] if windows_version else []
+    status = run([sys.executable, os.path.join(SOURCE_DIR, 'tools', 'wine', 'qvwine.py'), machine,
+                  '--out', result.wine_out, '--answers', answers, '--build', build] + version,
+                 os.path.join(work, 'wine.log'))
+    wine_log = open(os.path.join(work, 'wine.log'), encoding='latin-1').read()
+    if status not in (0, 1) or not os.path.exists(os.path.join(result.wine_out, 'result.ini')):
+        print('the Wine run failed:')
+        print(wine_log)
+        return None
+    result.wine_line = wine_log.strip().splitlines()[-1]
+    return result
+
+
+def judge(result, machine, leave_out):
+    """Fills result's failures and left-out differences. leave_out is a list of
+    (test, why): test(item, on_sim, on_wine, sim, wine) tells a known Wine
+    difference, given both outcomes."""
+    scope = registry_scope(machine)
+    printers = [mf.get(e, 'Name') for _, e in
+                mf.sections_named(mf.parse_ini(mf.read_text(os.path.join(machine, 'machine.ini'))), 'Printer')]
+    sim, wine = Outcome(result.sim_out, scope), Outcome(result.wine_out, scope)
+    # Two runs that left nothing readable would agree on everything.
+    for side, outcome in (('stand-in', sim), ('Wine', wine)):
+        if not outcome.tree or not outcome.boxes or outcome.exit_code is None:
+            result.failures.append('%s: the resulting machine has no files, boxes or exit code' % side)
+    for item, on_sim, on_wine in differences(sim, wine, scope, printers):
+        reason = next((why for test, why in leave_out if test(item, on_sim, on_wine, sim, wine)), None)
+        line = '%s\n    stand-in: %s\n    Wine:     %s' % (item, on_sim, on_wine)
+        if reason:
+            result.left_out.append(line + '\n    left out: ' + reason)
+        else:
+            result.failures.append('differs: ' + line)
+    result.items = (len(set(sim.tree) | set(wine.tree)), len(scope), len(printers))
+    result.boxes = len(sim.boxes)
+    return sim, wine
+
+
+def item_starts_with(what):
+    return lambda item, *_: mf.fold(item).startswith(mf.fold(what))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
     parser.add_argument('scenario')
@@ -143,52 +205,26 @@ def main():
     machine = os.path.join(SOURCE_DIR, mf.get(scenario, 'Machine'))
     answers = mf.get(scenario, 'Answers', '')
     # LeaveOut=ITEM | why
-    leave_out = [tuple(part.strip() for part in v.split('|', 1)) for k, v in scenario
-                 if mf.fold(k) == 'LEAVEOUT' and '|' in v]
+    leave_out = [(item_starts_with(part[0].strip()), part[1].strip()) for part in
+                 (v.split('|', 1) for k, v in scenario if mf.fold(k) == 'LEAVEOUT' and '|' in v)]
 
     work = options.keep or tempfile.mkdtemp(prefix='qv-compare-')
     os.makedirs(work, exist_ok=True)
-    sim_out, wine_out = os.path.join(work, 'sim'), os.path.join(work, 'wine')
-    for folder in (sim_out, wine_out):
-        shutil.rmtree(folder, ignore_errors=True)
     try:
-        run([options.sim, machine, '--out', sim_out, '--answers', answers], os.path.join(work, 'sim.log'))
-        version = ['--windows-version', options.windows_version] if options.windows_version else []
-        status = run([sys.executable, os.path.join(SOURCE_DIR, 'tools', 'wine', 'qvwine.py'), machine,
-                      '--out', wine_out, '--answers', answers, '--build', options.build] + version,
-                     os.path.join(work, 'wine.log'))
-        if status not in (0, 1) or not os.path.exists(os.path.join(wine_out, 'result.ini')):
-            print('the Wine run failed:')
-            print(open(os.path.join(work, 'wine.log'), encoding='latin-1').read())
+        result = run_both(machine, answers, work, options.sim, options.build, options.windows_version)
+        if result is None:
             return 1
-        print(open(os.path.join(work, 'wine.log'), encoding='latin-1').read().strip().splitlines()[-1])
-
-        scope = registry_scope(machine)
-        printers = [mf.get(e, 'Name') for _, e in
-                    mf.sections_named(mf.parse_ini(mf.read_text(os.path.join(machine, 'machine.ini'))), 'Printer')]
-        sim, wine = Outcome(sim_out, scope), Outcome(wine_out, scope)
-        failures = expectations(scenario, sim, 'stand-in') + expectations(scenario, wine, 'Wine')
-        # Two runs that left nothing readable would agree on everything.
-        for side, outcome in (('stand-in', sim), ('Wine', wine)):
-            if not outcome.tree or not outcome.boxes or outcome.exit_code is None:
-                failures.append('%s: the resulting machine has no files, boxes or exit code' % side)
-        found = differences(sim, wine, scope, printers)
-        left_out = []
-        for item, on_sim, on_wine in found:
-            reason = next((why for what, why in leave_out if mf.fold(item).startswith(mf.fold(what))), None)
-            line = '%s\n    stand-in: %s\n    Wine:     %s' % (item, on_sim, on_wine)
-            if reason:
-                left_out.append(line + '\n    left out: ' + reason)
-            else:
-                failures.append('differs: ' + line)
+        print(result.wine_line)
+        sim, wine = judge(result, machine, leave_out)
+        failures = expectations(scenario, sim, 'stand-in') + expectations(scenario, wine, 'Wine') + result.failures
         print('%s: %d files, %d registry keys, %d printers, %d boxes compared' %
-              (options.scenario, len(set(sim.tree) | set(wine.tree)), len(scope), len(printers), len(sim.boxes)))
-        for line in left_out:
+              ((options.scenario,) + result.items + (result.boxes,)))
+        for line in result.left_out:
             print('known Wine difference, left out: ' + line)
         for line in failures:
             print('FAIL ' + line)
         if failures:
-            print('resulting machines: %s (stand-in), %s (Wine)' % (sim_out, wine_out))
+            print('resulting machines: %s (stand-in), %s (Wine)' % (result.sim_out, result.wine_out))
             if not options.keep:
                 options.keep = work  # keep them to look at
             return 1
