@@ -306,3 +306,53 @@ TEST(MainFlow, PendingJobCheckSeesTheMonitorTheRemovalWouldEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+// _SETUP.DLL is loaded only by a full path: drive letter, colon and backslash,
+// or a UNC path. Anything else would be searched for along the library path.
+// A library waits wherever each row's path would lead, so that a path wrongly
+// taken shows as a loaded library and a run that goes on.
+TEST(MainFlow, LoadsTheSetupLibraryOnlyFromAFullInstallPath) {
+  const std::string kAsked = "Uninstaller|Uninstall Lumora\nAre you Sure ?|36";
+  const std::string kRefused = "Uninstaller|Application error.|16";
+  const struct {
+    const char *label;
+    std::string installPath;
+    UINT codePage;
+    bool loaded;
+    std::string box;
+  } rows[] = {
+      {"first drive letter", "A:\\", 1252, true, kAsked},
+      {"last drive letter", "Z:\\", 1252, true, kAsked},
+      {"first drive letter, lower case", "a:\\", 1252, true, kAsked},
+      {"last drive letter, lower case", "z:\\", 1252, true, kAsked},
+      {"'@' sits just before 'A'", "@:\\", 1252, false, kRefused},
+      {"'[' just after 'Z'", "[:\\", 1252, false, kRefused},
+      {"'`' just before 'a'", "`:\\", 1252, false, kRefused},
+      {"'{' just after 'z'", "{:\\", 1252, false, kRefused},
+      {"drive without its backslash", "C:", 1252, false, kRefused},
+      {"drive-relative path", "C:relative", 1252, false, kRefused},
+      // The stand-in has no network: the library is asked for, and not found.
+      {"UNC path", "\\\\server\\share", 1252, true, kRefused},
+      {"root of the current drive", "\\single", 1252, false, kRefused},
+      {"empty", "", 1252, false, kRefused},
+      {"double-byte character first: full-width A", "\x82\x60:\\", 932, false, kRefused},
+      {"lead byte taking the colon as its trail byte", "\x82:\\Lumora", 932, false, kRefused},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = InstalledMachine(Family::NT);
+    m.codePage = row.codePage;
+    sim::SetString(m, test::kMonitorKey, "InstallPath", row.installPath);
+    const std::string library = row.installPath + "\\_SETUP.DLL";
+    sim::AddFile(m, library, "MZ");
+    m.libraries.push_back(sim::Library{library, true, 1});
+    EXPECT_EQ(test::RunUninstaller(m), row.box == kAsked ? 1 : 0);
+    EXPECT_EQ(Boxes(m), std::vector<std::string>{row.box});
+    EXPECT_EQ(test::FirstArgs(m, "LoadLibraryA"),
+              row.loaded ? std::vector<std::string>{library} : std::vector<std::string>{});
+  }
+}
+
+}  // namespace
