@@ -75,6 +75,8 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   } else {
     result = exitCode;
   }
+  if (machine.onProcessEnd) machine.onProcessEnd();
+  leftovers.memoryBlocks = static_cast<int>(machine.allocations.size());
   leftovers.registryKeys = static_cast<int>(machine.openKeys.size());
   leftovers.printers = static_cast<int>(machine.openPrinters.size());
   leftovers.libraries = static_cast<int>(machine.loadedLibraries.size());

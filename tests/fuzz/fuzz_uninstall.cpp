@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../run_leftovers.h"
 #include "control/control.h"
 #include "fuzz_oracle.h"
 #include "machine.h"
@@ -361,8 +362,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   fuzz::Expectations expected = fuzz::Expect(machine);
   ResetProcessGlobals();
+  int chainNodes = 0;
+  machine.onProcessEnd = [&machine, &chainNodes] { chainNodes = test::LiveChainNodes(machine); };
   int code = sim::RunProcess(machine, RunUninstaller);
-  std::string failure = fuzz::Check(expected, machine, code, stepCount);
+  std::string failure = fuzz::Check(expected, machine, code, stepCount, chainNodes);
   if (!failure.empty()) {
     fprintf(stderr, "invariant broken: %s\n", failure.c_str());
     abort();
