@@ -356,3 +356,37 @@ TEST(MainFlow, LoadsTheSetupLibraryOnlyFromAFullInstallPath) {
 }
 
 }  // namespace
+
+namespace {
+
+// The spooler that sizes the printer list and then fails to fill it: the
+// buffer is released, the check finds no jobs, the removal has no printer to
+// move and still deletes what the spooler lets go. RunUninstaller holds each
+// run to leaving no block behind.
+TEST(MainFlow, PrinterListThatCantBeFilledIsReleasedAndTheRunGoesOn) {
+  const struct {
+    const char *label;
+    int enumerationsBefore;  // EnumPrintersA calls that succeed before the failing one
+    std::string printerPort;
+    std::vector<std::string> portsDeleted;
+  } rows[] = {
+      {"at the pending-job check: its job goes unseen", 1, "LPT1:", {"QVMAIL1:", "QVMAIL2:"}},
+      {"at the removal: its printer stays, and so does its port", 3, "QVMAIL1:", {"QVMAIL2:"}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = InstalledMachine(Family::NT);
+    test::AddPrinter(m, "Lumora Mail", "QVMAIL1:", row.enumerationsBefore == 1 ? 1 : 0);
+    sim::FailNext(m, "EnumPrintersA", 1, ERROR_ACCESS_DENIED, row.enumerationsBefore);
+    m.answers = {IDYES};
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    EXPECT_EQ(Boxes(m).back(), "Complete|Uninstall is Complete|0");
+    EXPECT_EQ(m.printers[0].port, row.printerPort);
+    std::vector<std::string> deleted;
+    for (const sim::Call &call : sim::CallsTo(m, "DeletePortA"))
+      if (call.result == "1") deleted.push_back(call.args[2]);
+    EXPECT_EQ(deleted, row.portsDeleted);
+  }
+}
+
+}  // namespace
