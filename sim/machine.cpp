@@ -190,6 +190,7 @@ std::string Text(const char *maybeNull) { return maybeNull ? std::string(maybeNu
 
 void Log(Machine &m, const char *function, std::vector<std::string> args, const std::string &result) {
   m.calls.push_back(Call{function, std::move(args), result});
+  if (m.onCall) m.onCall(m.calls.back());
 }
 
 std::string Call::ToString() const {

@@ -179,6 +179,9 @@ struct Machine {
   std::function<int(const MessageBoxRecord &)> answerBox;
   // Called after every progress step, so a runner can draw the bar.
   std::function<void(const ProgressBar &)> onProgress;
+  // Called after every logged platform call, so a test can change the machine
+  // at a chosen moment of the run.
+  std::function<void(const Call &)> onCall;
   // Called as the process ends, before what it holds is released: the last
   // moment its memory can be looked at.
   std::function<void()> onProcessEnd;
