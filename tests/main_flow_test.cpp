@@ -390,3 +390,81 @@ TEST(MainFlow, PrinterListThatCantBeFilledIsReleasedAndTheRunGoesOn) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reads of the catalog's ERRORMES2 key.
+size_t Errormes2Reads(const sim::Machine &m) {
+  size_t reads = 0;
+  for (const sim::Call &call : sim::CallsTo(m, "GetPrivateProfileStringA"))
+    if (call.args[0] == "STATIC" && call.args[1] == "ERRORMES2" && call.args[4] == "QVUninst.ini") ++reads;
+  return reads;
+}
+
+// ERRORMES2 is read when the refusal is shown, not at start-up: an edit made
+// once the check has begun is what the user reads, while the caption, loaded
+// at start-up, stays as it was.
+TEST(MainFlow, PendingJobsRefusalReadsItsTextWhenShown) {
+  for (Family family : {Family::NT, Family::Win9x}) {
+    SCOPED_TRACE(family == Family::NT ? "NT" : "95/98");
+    sim::Machine m = InstalledMachine(family);
+    test::PutCatalog(m, kCatalog);
+    test::AddPrinter(m, "Lumora Mail", "QVMAIL1:", 1);
+    m.onCall = [&m](const sim::Call &call) {
+      if (call.name == "EnumPrintersA" && sim::CallsTo(m, "EnumPrintersA").size() == 1)
+        test::PutCatalog(m, "[STATIC]\nERRORMES2=Edited while checking\n[TITLE]\nDIALOG=Edited caption\n");
+    };
+    EXPECT_EQ(test::RunUninstaller(m), 0);
+    EXPECT_EQ(Boxes(m), std::vector<std::string>{"Lumora Uninstaller|Edited while checking|16"});
+    EXPECT_EQ(Errormes2Reads(m), 1u);
+  }
+}
+
+// Every other run never reads it.
+TEST(MainFlow, Errormes2IsReadOnlyForThePendingJobsRefusal) {
+  const struct {
+    const char *label;
+    Family family;
+    std::function<void(sim::Machine &)> arrange;
+    int exitCode;
+  } rows[] = {
+      {"answered No", Family::NT, [](sim::Machine &) {}, 1},
+      {"answered Yes", Family::Win9x, [](sim::Machine &m) { m.answers = {IDYES}; }, 1},
+      {"jobs only on another port", Family::NT,
+       [](sim::Machine &m) { test::AddPrinter(m, "Lab", "LPT2:", 1); }, 1},
+      {"wizard open", Family::NT, [](sim::Machine &m) { test::AddWindow(m, "Port Config"); }, 0},
+      {"privilege refused", Family::NT, [](sim::Machine &m) { m.libraries[0].checkUserPrivilegeResult = 0; },
+       0},
+      {"no monitor named: no check", Family::Win9x,
+       [](sim::Machine &m) {
+         test::PutWindowsFile(m, "QVFList.ini", "[UNINSTALL]\nPATH=C:\\Program Files\\Lumora\n");
+         test::AddPrinter(m, "Lumora Mail", "QVMAIL1:", 1);
+       },
+       1},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = InstalledMachine(row.family);
+    test::PutCatalog(m, kCatalog);
+    row.arrange(m);
+    EXPECT_EQ(test::RunUninstaller(m), row.exitCode);
+    EXPECT_EQ(Errormes2Reads(m), 0u);
+  }
+}
+
+// The pending-job check only looks (no PRINTER_DEFAULTS: the platform's
+// default access); moving a printer to another port needs full access.
+TEST(MainFlow, PrintersOpenedWithTheAccessEachStepNeeds) {
+  sim::Machine m = InstalledMachine(Family::NT);
+  test::AddPrinter(m, "Lumora Mail", "QVMAIL1:");
+  test::AddPrinter(m, "Office Laser", "LPT2:");
+  m.answers = {IDYES};
+  EXPECT_EQ(test::RunUninstaller(m), 1);
+  std::vector<std::string> opened;
+  for (const sim::Call &call : sim::CallsTo(m, "OpenPrinterA"))
+    opened.push_back(call.args[0] + " " + call.args[1]);
+  EXPECT_EQ(opened, (std::vector<std::string>{"Lumora Mail (null)", "Lumora Mail 0xf000c"}));
+  EXPECT_EQ(m.printers[0].port, "LPT1:");
+}
+
+}  // namespace
