@@ -75,6 +75,8 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   } else {
     result = exitCode;
   }
+  if (machine.onProcessEnd) machine.onProcessEnd();
+  leftovers.memoryBlocks = static_cast<int>(machine.allocations.size());
   leftovers.registryKeys = static_cast<int>(machine.openKeys.size());
   leftovers.printers = static_cast<int>(machine.openPrinters.size());
   leftovers.libraries = static_cast<int>(machine.loadedLibraries.size());
@@ -188,6 +190,7 @@ std::string Text(const char *maybeNull) { return maybeNull ? std::string(maybeNu
 
 void Log(Machine &m, const char *function, std::vector<std::string> args, const std::string &result) {
   m.calls.push_back(Call{function, std::move(args), result});
+  if (m.onCall) m.onCall(m.calls.back());
 }
 
 std::string Call::ToString() const {

@@ -179,6 +179,12 @@ struct Machine {
   std::function<int(const MessageBoxRecord &)> answerBox;
   // Called after every progress step, so a runner can draw the bar.
   std::function<void(const ProgressBar &)> onProgress;
+  // Called after every logged platform call, so a test can change the machine
+  // at a chosen moment of the run.
+  std::function<void(const Call &)> onCall;
+  // Called as the process ends, before what it holds is released: the last
+  // moment its memory can be looked at.
+  std::function<void()> onProcessEnd;
 
   std::vector<FailRule> failRules;
   std::vector<Call> calls;  // every platform call, in order
@@ -209,7 +215,8 @@ Machine &Current();
 
 // Runs `entry` as the process's main thread on `machine`: returns its result,
 // or the code given to ExitProcess. Open handles and LocalAlloc blocks left
-// behind are released afterwards, as the system would at process end.
+// behind are counted (LastRunLeftovers) and released afterwards, as the system
+// would at process end.
 int RunProcess(Machine &machine, int (*entry)(void));
 
 // Ends the running process (ExitProcess); RunProcess returns `code`.
@@ -222,6 +229,7 @@ struct Leftovers {
   int printers = 0;
   int libraries = 0;
   int handles = 0;
+  int memoryBlocks = 0;  // LocalAlloc blocks never freed
 };
 Leftovers LastRunLeftovers();
 

@@ -1,15 +1,18 @@
 #include "harness.h"
 
+#include <gtest/gtest.h>
 #include <string.h>
 
 #include "control/control.h"
 #include "removal/removal.h"
+#include "run_leftovers.h"
 #include "spooler/spooler.h"
 
 namespace test {
 
 namespace {
 std::function<int()> pendingBody;
+int chainNodesAtEnd;  // of the last run, counted as its process ended
 
 // A new process starts with zeroed globals; tests run many in one host process.
 void ResetProcessGlobals() {
@@ -42,16 +45,22 @@ void PutWindowsFile(sim::Machine &m, const std::string &name, const std::string 
 int RunInProcess(sim::Machine &m, const std::function<int()> &body) {
   ResetProcessGlobals();
   pendingBody = body;
+  m.onProcessEnd = [&m] { chainNodesAtEnd = LiveChainNodes(m); };
   int code = sim::RunProcess(m, RunPendingBody);
+  m.onProcessEnd = nullptr;
   pendingBody = nullptr;
   return code;
 }
 
+std::string LeftUnreleased() { return Unreleased(sim::LastRunLeftovers(), chainNodesAtEnd); }
+
 int RunUninstaller(sim::Machine &m) {
-  return RunInProcess(m, [] {
+  int code = RunInProcess(m, [] {
     return WinMain(reinterpret_cast<HINSTANCE>(sim::kInstanceHandle), nullptr, const_cast<char *>(""),
                    SW_SHOWNORMAL);
   });
+  EXPECT_EQ(LeftUnreleased(), "") << "what the run left behind";
+  return code;
 }
 
 std::vector<std::string> Boxes(const sim::Machine &m) {

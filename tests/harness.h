@@ -17,11 +17,18 @@ sim::Machine NewMachine(sim::Family family = sim::Family::NT, UINT codePage = 12
 // Writes an INI file into the machine's Windows directory.
 void PutWindowsFile(sim::Machine &m, const std::string &name, const std::string &text);
 
-// Runs QVUninst's WinMain as a fresh process on the machine; gives the exit code.
+// Runs QVUninst's WinMain as a fresh process on the machine; gives the exit
+// code. Fails the test when the run leaves anything unreleased (LeftUnreleased).
 int RunUninstaller(sim::Machine &m);
 
-// Runs `body` as a process on the machine, after the same fresh start.
+// Runs `body` as a process on the machine, after the same fresh start. The
+// harness uses the machine's onProcessEnd for its own accounting.
 int RunInProcess(sim::Machine &m, const std::function<int()> &body);
+
+// What the last run left unreleased ("" when nothing): every key, printer,
+// library, process handle and LocalAlloc block it acquired, but the
+// install-path chain's nodes, which live until the process ends.
+std::string LeftUnreleased();
 
 // Message boxes shown, as "caption|text|style" lines.
 std::vector<std::string> Boxes(const sim::Machine &m);

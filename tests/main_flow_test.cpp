@@ -306,3 +306,165 @@ TEST(MainFlow, PendingJobCheckSeesTheMonitorTheRemovalWouldEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+// _SETUP.DLL is loaded only by a full path: drive letter, colon and backslash,
+// or a UNC path. Anything else would be searched for along the library path.
+// A library waits wherever each row's path would lead, so that a path wrongly
+// taken shows as a loaded library and a run that goes on.
+TEST(MainFlow, LoadsTheSetupLibraryOnlyFromAFullInstallPath) {
+  const std::string kAsked = "Uninstaller|Uninstall Lumora\nAre you Sure ?|36";
+  const std::string kRefused = "Uninstaller|Application error.|16";
+  const struct {
+    const char *label;
+    std::string installPath;
+    UINT codePage;
+    bool loaded;
+    std::string box;
+  } rows[] = {
+      {"first drive letter", "A:\\", 1252, true, kAsked},
+      {"last drive letter", "Z:\\", 1252, true, kAsked},
+      {"first drive letter, lower case", "a:\\", 1252, true, kAsked},
+      {"last drive letter, lower case", "z:\\", 1252, true, kAsked},
+      {"'@' sits just before 'A'", "@:\\", 1252, false, kRefused},
+      {"'[' just after 'Z'", "[:\\", 1252, false, kRefused},
+      {"'`' just before 'a'", "`:\\", 1252, false, kRefused},
+      {"'{' just after 'z'", "{:\\", 1252, false, kRefused},
+      {"drive without its backslash", "C:", 1252, false, kRefused},
+      {"drive-relative path", "C:relative", 1252, false, kRefused},
+      // The stand-in has no network: the library is asked for, and not found.
+      {"UNC path", "\\\\server\\share", 1252, true, kRefused},
+      {"root of the current drive", "\\single", 1252, false, kRefused},
+      {"empty", "", 1252, false, kRefused},
+      {"double-byte character first: full-width A", "\x82\x60:\\", 932, false, kRefused},
+      {"lead byte taking the colon as its trail byte", "\x82:\\Lumora", 932, false, kRefused},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = InstalledMachine(Family::NT);
+    m.codePage = row.codePage;
+    sim::SetString(m, test::kMonitorKey, "InstallPath", row.installPath);
+    const std::string library = row.installPath + "\\_SETUP.DLL";
+    sim::AddFile(m, library, "MZ");
+    m.libraries.push_back(sim::Library{library, true, 1});
+    EXPECT_EQ(test::RunUninstaller(m), row.box == kAsked ? 1 : 0);
+    EXPECT_EQ(Boxes(m), std::vector<std::string>{row.box});
+    EXPECT_EQ(test::FirstArgs(m, "LoadLibraryA"),
+              row.loaded ? std::vector<std::string>{library} : std::vector<std::string>{});
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The spooler that sizes the printer list and then fails to fill it: the
+// buffer is released, the check finds no jobs, the removal has no printer to
+// move and still deletes what the spooler lets go. RunUninstaller holds each
+// run to leaving no block behind.
+TEST(MainFlow, PrinterListThatCantBeFilledIsReleasedAndTheRunGoesOn) {
+  const struct {
+    const char *label;
+    int enumerationsBefore;  // EnumPrintersA calls that succeed before the failing one
+    std::string printerPort;
+    std::vector<std::string> portsDeleted;
+  } rows[] = {
+      {"at the pending-job check: its job goes unseen", 1, "LPT1:", {"QVMAIL1:", "QVMAIL2:"}},
+      {"at the removal: its printer stays, and so does its port", 3, "QVMAIL1:", {"QVMAIL2:"}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = InstalledMachine(Family::NT);
+    test::AddPrinter(m, "Lumora Mail", "QVMAIL1:", row.enumerationsBefore == 1 ? 1 : 0);
+    sim::FailNext(m, "EnumPrintersA", 1, ERROR_ACCESS_DENIED, row.enumerationsBefore);
+    m.answers = {IDYES};
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    EXPECT_EQ(Boxes(m).back(), "Complete|Uninstall is Complete|0");
+    EXPECT_EQ(m.printers[0].port, row.printerPort);
+    std::vector<std::string> deleted;
+    for (const sim::Call &call : sim::CallsTo(m, "DeletePortA"))
+      if (call.result == "1") deleted.push_back(call.args[2]);
+    EXPECT_EQ(deleted, row.portsDeleted);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Reads of the catalog's ERRORMES2 key.
+size_t Errormes2Reads(const sim::Machine &m) {
+  size_t reads = 0;
+  for (const sim::Call &call : sim::CallsTo(m, "GetPrivateProfileStringA"))
+    if (call.args[0] == "STATIC" && call.args[1] == "ERRORMES2" && call.args[4] == "QVUninst.ini") ++reads;
+  return reads;
+}
+
+// ERRORMES2 is read when the refusal is shown, not at start-up: an edit made
+// once the check has begun is what the user reads, while the caption, loaded
+// at start-up, stays as it was.
+TEST(MainFlow, PendingJobsRefusalReadsItsTextWhenShown) {
+  for (Family family : {Family::NT, Family::Win9x}) {
+    SCOPED_TRACE(family == Family::NT ? "NT" : "95/98");
+    sim::Machine m = InstalledMachine(family);
+    test::PutCatalog(m, kCatalog);
+    test::AddPrinter(m, "Lumora Mail", "QVMAIL1:", 1);
+    m.onCall = [&m](const sim::Call &call) {
+      if (call.name == "EnumPrintersA" && sim::CallsTo(m, "EnumPrintersA").size() == 1)
+        test::PutCatalog(m, "[STATIC]\nERRORMES2=Edited while checking\n[TITLE]\nDIALOG=Edited caption\n");
+    };
+    EXPECT_EQ(test::RunUninstaller(m), 0);
+    EXPECT_EQ(Boxes(m), std::vector<std::string>{"Lumora Uninstaller|Edited while checking|16"});
+    EXPECT_EQ(Errormes2Reads(m), 1u);
+  }
+}
+
+// Every other run never reads it.
+TEST(MainFlow, Errormes2IsReadOnlyForThePendingJobsRefusal) {
+  const struct {
+    const char *label;
+    Family family;
+    std::function<void(sim::Machine &)> arrange;
+    int exitCode;
+  } rows[] = {
+      {"answered No", Family::NT, [](sim::Machine &) {}, 1},
+      {"answered Yes", Family::Win9x, [](sim::Machine &m) { m.answers = {IDYES}; }, 1},
+      {"jobs only on another port", Family::NT,
+       [](sim::Machine &m) { test::AddPrinter(m, "Lab", "LPT2:", 1); }, 1},
+      {"wizard open", Family::NT, [](sim::Machine &m) { test::AddWindow(m, "Port Config"); }, 0},
+      {"privilege refused", Family::NT, [](sim::Machine &m) { m.libraries[0].checkUserPrivilegeResult = 0; },
+       0},
+      {"no monitor named: no check", Family::Win9x,
+       [](sim::Machine &m) {
+         test::PutWindowsFile(m, "QVFList.ini", "[UNINSTALL]\nPATH=C:\\Program Files\\Lumora\n");
+         test::AddPrinter(m, "Lumora Mail", "QVMAIL1:", 1);
+       },
+       1},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = InstalledMachine(row.family);
+    test::PutCatalog(m, kCatalog);
+    row.arrange(m);
+    EXPECT_EQ(test::RunUninstaller(m), row.exitCode);
+    EXPECT_EQ(Errormes2Reads(m), 0u);
+  }
+}
+
+// The pending-job check only looks (no PRINTER_DEFAULTS: the platform's
+// default access); moving a printer to another port needs full access.
+TEST(MainFlow, PrintersOpenedWithTheAccessEachStepNeeds) {
+  sim::Machine m = InstalledMachine(Family::NT);
+  test::AddPrinter(m, "Lumora Mail", "QVMAIL1:");
+  test::AddPrinter(m, "Office Laser", "LPT2:");
+  m.answers = {IDYES};
+  EXPECT_EQ(test::RunUninstaller(m), 1);
+  std::vector<std::string> opened;
+  for (const sim::Call &call : sim::CallsTo(m, "OpenPrinterA"))
+    opened.push_back(call.args[0] + " " + call.args[1]);
+  EXPECT_EQ(opened, (std::vector<std::string>{"Lumora Mail (null)", "Lumora Mail 0xf000c"}));
+  EXPECT_EQ(m.printers[0].port, "LPT1:");
+}
+
+}  // namespace

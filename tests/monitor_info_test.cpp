@@ -89,3 +89,76 @@ TEST(MonitorInfoTest, MonitorNamesThatCantFormThePath) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each optional value reaches its own field and no other; one too long for
+// its field leaves that field as it was.
+TEST(MonitorInfoTest, EachValueReachesItsOwnField) {
+  struct Row {
+    const char *label;
+    const char *value;
+    std::string stored;
+    std::string popupmon, helpfile, version;  // "#": kept as passed in
+  };
+  const Row rows[] = {
+      {"popupmon", "popupmon", "QVPopup.exe", "QVPopup.exe", "#", ""},
+      {"popupmon of 259 characters", "popupmon", std::string(259, 'u'), std::string(259, 'u'), "#", ""},
+      {"popupmon of 260 characters", "popupmon", std::string(260, 'u'), "#", "#", ""},
+      {"helpfile", "helpfile", "QVMon.hlp", "#", "QVMon.hlp", ""},
+      {"helpfile of 260 characters", "helpfile", std::string(260, 'h'), "#", "#", ""},
+      {"Version", "Version", "2.0", "#", "#", "2.0"},
+  };
+  auto field = [](const char *text) { return text[0] == '#' ? std::string("#") : std::string(text); };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = test::NewMachine();
+    sim::SetString(m, test::kMonitorKey, "InstallPath", "C:\\Lumora");
+    sim::SetString(m, test::kMonitorKey, row.value, row.stored);
+    MonitorInfo info = Untouched();
+    test::RunInProcess(m, [&] { return ReadMonitorInfo(&info, test::kMonitor); });
+    EXPECT_STREQ(info.InstallPath, "C:\\Lumora");
+    EXPECT_EQ(field(info.popupmon), row.popupmon);
+    EXPECT_EQ(field(info.helpfile), row.helpfile);
+    EXPECT_EQ(std::string(info.Version), row.version);
+  }
+}
+
+// A text value needs room for itself and its terminator; a field with no
+// room, or more than the scratch buffer holds, is never written.
+TEST(MonitorInfoTest, TextValueFitsItsFieldWithItsTerminator) {
+  struct Row {
+    const char *label;
+    std::string stored;
+    DWORD capacity;
+    int expected;
+    std::string field;  // "#": kept as passed in
+  };
+  const Row rows[] = {
+      {"no room at all", "", 0, 0, "#"},
+      {"room for the terminator only", "", 1, 1, ""},
+      {"one character too many", "abc", 3, 0, "#"},
+      {"an exact fit", "abc", 4, 1, "abc"},
+      {"more room than the scratch buffer", "abc", MAX_PATH + 1, 0, "#"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = test::NewMachine();
+    sim::SetString(m, test::kMonitorKey, "Value", row.stored);
+    char field[MAX_PATH + 2];
+    memset(field, '#', sizeof field - 1);
+    field[sizeof field - 1] = 0;
+    int result = -1;
+    test::RunInProcess(m, [&] {
+      HKEY key;
+      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, test::kMonitorKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
+      result = ReadTextValue(key, "Value", field, row.capacity);
+      RegCloseKey(key);
+      return 0;
+    });
+    EXPECT_EQ(result, row.expected);
+    EXPECT_EQ(field[0] == '#' ? std::string("#") : std::string(field), row.field);
+  }
+}
+
+}  // namespace

@@ -74,7 +74,9 @@ TEST(PendingJobsTest, FailuresOnTheWay) {
       {"printer list can't be allocated: refuse", "LocalAlloc", 0, 0},
       {"job list can't be allocated: no jobs", "LocalAlloc", 1, 1},
       {"printers can't be enumerated: none", "EnumPrintersA", 0, 1},
+      {"printer list sized but not filled: none", "EnumPrintersA", 1, 1},
       {"jobs can't be enumerated: none", "EnumJobsA", 0, 1},
+      {"job list sized but not filled: none", "EnumJobsA", 1, 1},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.label);
@@ -82,6 +84,7 @@ TEST(PendingJobsTest, FailuresOnTheWay) {
     test::AddPrinter(m, "Mail1", "QVMAIL1:", 1);
     sim::FailNext(m, row.function, 1, ERROR_NOT_ENOUGH_MEMORY, row.skip);
     EXPECT_EQ(row.expected, test::RunInProcess(m, [] { return NoJobsPending(test::kMonitor); }));
+    EXPECT_EQ("", test::LeftUnreleased());
   }
 }
 

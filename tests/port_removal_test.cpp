@@ -107,17 +107,25 @@ TEST(PortRemovalTest, EmptyTableOrNoSnapshot) {
     const char *label;
     bool portsKey;
     const char *failing;  // NULL: nothing fails
+    int callsBefore;      // calls of it that succeed first
     std::vector<std::string> changes;
   };
   const Row rows[] = {
-      {"no Ports key", false, nullptr, {"delete monitor Lumora Mail Monitor (Windows 4.0)"}},
+      {"no Ports key", false, nullptr, 0, {"delete monitor Lumora Mail Monitor (Windows 4.0)"}},
       {"snapshot can't be allocated",
        true,
        "LocalAlloc",
+       0,
        {"delete port QVMAIL1:", "delete port QVMAIL2:", "delete monitor Lumora Mail Monitor (Windows 4.0)"}},
       {"printers can't be enumerated",
        true,
        "EnumPrintersA",
+       0,
+       {"delete port QVMAIL1:", "delete port QVMAIL2:", "delete monitor Lumora Mail Monitor (Windows 4.0)"}},
+      {"printers sized but not listed",
+       true,
+       "EnumPrintersA",
+       1,
        {"delete port QVMAIL1:", "delete port QVMAIL2:", "delete monitor Lumora Mail Monitor (Windows 4.0)"}},
   };
   for (const Row &row : rows) {
@@ -127,7 +135,7 @@ TEST(PortRemovalTest, EmptyTableOrNoSnapshot) {
     test::AddPrinter(m, "Lab", "LPT2:");
     test::RunInProcess(m, [&] {
       LoadPortTable(test::kMonitor);
-      if (row.failing) sim::FailNext(m, row.failing);
+      if (row.failing) sim::FailNext(m, row.failing, 1, ERROR_ACCESS_DENIED, row.callsBefore);
       RemovePortsAndMonitor(test::kMonitor);
       FreePortTable();
       return 0;
@@ -136,6 +144,7 @@ TEST(PortRemovalTest, EmptyTableOrNoSnapshot) {
     EXPECT_EQ(row.changes, SpoolerChanges(m));
     EXPECT_EQ(nullptr, sim::FindKey(m, test::kMonitorKey));
     EXPECT_EQ("LPT2:", m.printers[0].port);
+    EXPECT_EQ("", test::LeftUnreleased());
   }
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "harness.h"
+#include "removal/removal.h"
 
 namespace {
 
@@ -273,6 +274,80 @@ TEST(SimMachineFolder, PrintersNeedANameOfTheirOwn) {
       m, "[Printer1]\nPort=A:\n[Printer2]\nName=Mail\nPort=B:\n[Printer3]\nName=MAIL\nPort=C:\n");
   ASSERT_EQ(m.printers.size(), 1u);
   EXPECT_EQ(m.printers[0].port, "B:");
+}
+
+}  // namespace
+
+namespace {
+
+// Whatever a process keeps at its end is reported, but the install-path
+// chain's nodes, which the uninstaller keeps to its end on purpose.
+TEST(SimProcess, ReportsWhatARunLeavesUnreleased) {
+  const char kPlan[] = "[UNINSTALL]\nPATH=C:\\Tools\\Mail\\Print\n";  // three chain nodes
+  const std::string kOneBlock = "LocalAlloc blocks never freed: 1";
+  const struct {
+    const char *label;
+    int allocationsBeforeFailure;  // -1: none fails
+    std::function<int()> body;
+    std::string reported;
+  } rows[] = {
+      {"nothing acquired", -1, [] { return 0; }, ""},
+      {"a block freed", -1, [] { return LocalFree(LocalAlloc(LPTR, 16)) == NULL ? 0 : 1; }, ""},
+      {"a block never freed", -1, [] { return LocalAlloc(LPTR, 16) ? 0 : 1; }, kOneBlock},
+      {"a block kept past ExitProcess", -1,
+       [] {
+         LocalAlloc(LPTR, 16);
+         ExitProcess(1);
+         return 0;  // not reached
+       },
+       kOneBlock},
+      {"the chain's nodes live on", -1,
+       [] {
+         BuildRemovalPlan();
+         return 0;
+       },
+       ""},
+      {"the chain's nodes and one block more", -1,
+       [] {
+         BuildRemovalPlan();
+         return LocalAlloc(LPTR, 16) ? 0 : 1;
+       },
+       kOneBlock},
+      {"memory runs out while planning: the nodes made so far live on", 1,
+       [] {
+         BuildRemovalPlan();
+         return 0;
+       },
+       ""},
+      {"a key, a printer, a library and a started process left open", -1,
+       [] {
+         HKEY key;
+         HANDLE printer;
+         RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE", &key);
+         OpenPrinterA(const_cast<char *>("Mail"), &printer, NULL);
+         LoadLibraryA("C:\\Lumora\\_SETUP.DLL");
+         STARTUPINFOA startup = {};
+         PROCESS_INFORMATION process = {};
+         CreateProcessA(NULL, const_cast<char *>("command.com"), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                        &process);
+         return 0;
+       },
+       "registry keys open: 1; printers open: 1; libraries loaded: 1; process handles open: 2"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = test::NewMachine();
+    test::PutWindowsFile(m, "QVFList.ini", kPlan);
+    sim::CreateKey(m, "SOFTWARE");
+    sim::AddFile(m, "C:\\Lumora\\_SETUP.DLL", "MZ");
+    m.libraries.push_back(sim::Library{"C:\\Lumora\\_SETUP.DLL", true, 1});
+    m.printers.push_back(sim::Printer{});
+    m.printers.back().name = "Mail";
+    if (row.allocationsBeforeFailure >= 0)
+      sim::FailNext(m, "LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, row.allocationsBeforeFailure);
+    test::RunInProcess(m, row.body);
+    EXPECT_EQ(test::LeftUnreleased(), row.reported);
+  }
 }
 
 }  // namespace

@@ -139,3 +139,48 @@ TEST(UninstallEntry, TouchesNothingForANameItCannotUse) {
 }
 
 }  // namespace
+
+namespace {
+
+// An entry that can't be deleted whole is opened for setting values only, and
+// all three display values are asked to go, in this order, whatever each
+// deletion gives; only DisplayName and UninstallString count for the result.
+TEST(UninstallEntry, StripsTheDisplayValuesInOrderWithSetValueAccess) {
+  const std::vector<std::string> all = {"DisplayName", "UninstallString", "DisplayIcon"};
+  const struct {
+    const char *label;
+    std::vector<std::string> values;
+    int refusedFirst;  // deletions the platform refuses before any is let through
+    int refusedAfter;  // then let through this many, and refuse the next
+    int result;
+  } rows[] = {
+      {"all three there", all, 0, -1, 1},
+      {"none there: every deletion fails", {}, 0, -1, 0},
+      {"the first two refused", all, 2, -1, 0},
+      {"DisplayName refused", all, 1, -1, 0},
+      {"only UninstallString refused", all, 0, 1, 0},
+      {"only DisplayIcon refused", all, 0, 2, 1},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = EntryMachine(sim::Family::NT, kUndeletable, row.values);
+    if (row.refusedFirst) sim::FailNext(m, "RegDeleteValueA", row.refusedFirst);
+    if (row.refusedAfter >= 0) sim::FailNext(m, "RegDeleteValueA", 1, ERROR_ACCESS_DENIED, row.refusedAfter);
+    int result = -1;
+    test::RunInProcess(m, [&] {
+      result = DeleteUninstallEntry("Lumora");
+      return 0;
+    });
+    EXPECT_EQ(result, row.result);
+    auto opened = sim::CallsTo(m, "RegOpenKeyExA");
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].args[1], kEntry);
+    EXPECT_EQ(opened[0].args[3], "2");  // KEY_SET_VALUE
+    std::vector<std::string> asked;
+    for (const sim::Call &call : sim::CallsTo(m, "RegDeleteValueA")) asked.push_back(call.args[1]);
+    EXPECT_EQ(asked, all);
+    EXPECT_EQ(sim::LastRunLeftovers().registryKeys, 0);
+  }
+}
+
+}  // namespace

@@ -5,6 +5,8 @@
 
 #include <stdio.h>
 
+#include "../run_leftovers.h"
+
 namespace fuzz {
 
 namespace {
@@ -241,8 +243,11 @@ Expectations Expect(const sim::Machine &m) {
   return e;
 }
 
-std::string Check(const Expectations &e, const sim::Machine &after, int exitCode, DWORD stepCount) {
+std::string Check(const Expectations &e, const sim::Machine &after, int exitCode, DWORD stepCount,
+                  int chainNodes) {
   if (exitCode != 0 && exitCode != 1) return "exit code " + std::to_string(exitCode);
+  std::string unreleased = test::Unreleased(sim::LastRunLeftovers(), chainNodes);
+  if (!unreleased.empty()) return "left unreleased: " + unreleased;
   State now = Capture(after);
   if (exitCode == 0 &&
       (now.files != e.before.files || now.keys != e.before.keys || now.printers != e.before.printers))

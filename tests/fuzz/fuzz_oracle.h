@@ -37,7 +37,10 @@ struct Expectations {
 Expectations Expect(const sim::Machine &m);
 State Capture(const sim::Machine &m);
 
-// "" when every invariant holds, else what broke.
-std::string Check(const Expectations &expected, const sim::Machine &after, int exitCode, DWORD stepCount);
+// "" when every invariant holds, else what broke. chainNodes: how many of the
+// blocks live as the process ended were install-path chain nodes, the one
+// memory the run may keep.
+std::string Check(const Expectations &expected, const sim::Machine &after, int exitCode, DWORD stepCount,
+                  int chainNodes);
 
 }  // namespace fuzz

@@ -3,13 +3,15 @@
 // uninstall on the stand-in and checks what must hold whatever the input:
 // nothing but what the manifest names changed, nothing acted on is a cut
 // copy of a manifest value, the progress bar ends full, a refusal changes
-// nothing, and the run ends in bounded time.
+// nothing, the run ends in bounded time, and it leaves nothing unreleased but
+// the install-path chain.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
 
+#include "../run_leftovers.h"
 #include "control/control.h"
 #include "fuzz_oracle.h"
 #include "machine.h"
@@ -86,8 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   fuzz::Expectations expected = fuzz::Expect(machine);
   ResetProcessGlobals();
+  int chainNodes = 0;
+  machine.onProcessEnd = [&machine, &chainNodes] { chainNodes = test::LiveChainNodes(machine); };
   int code = sim::RunProcess(machine, RunUninstaller);
-  std::string failure = fuzz::Check(expected, machine, code, stepCount);
+  std::string failure = fuzz::Check(expected, machine, code, stepCount, chainNodes);
   if (!failure.empty()) {
     fprintf(stderr, "invariant broken: %s\n", failure.c_str());
     abort();
