@@ -292,9 +292,8 @@ void KeepEachPortOnOneMonitor(Machine &m) {
     }
   }
 }
-}  // namespace
 
-bool ImportRegistry(Machine &m, const std::string &regText, std::string *error) {
+bool ImportLines(Machine &m, const std::string &regText, std::string *error) {
   std::string text = regText;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   bool headerSeen = false;
@@ -330,8 +329,16 @@ bool ImportRegistry(Machine &m, const std::string &regText, std::string *error) 
     PutRawValue(m, *key, name, type, data);
   }
   if (!headerSeen) return Fail(error, 1, "expected REGEDIT4");
-  KeepEachPortOnOneMonitor(m);
   return true;
+}
+}  // namespace
+
+// What was imported before a bad line stays, and is held to the spooler's
+// rule all the same.
+bool ImportRegistry(Machine &m, const std::string &regText, std::string *error) {
+  bool imported = ImportLines(m, regText, error);
+  KeepEachPortOnOneMonitor(m);
+  return imported;
 }
 
 std::string ExportRegistry(const Machine &m) {

@@ -303,13 +303,16 @@ TEST(SimRegistryFile, APortNameStaysWithOneMonitor) {
   const std::string text = "REGEDIT4\n\n[" + root + "Beta\\Ports\\QVMAIL1:]\n\n[" + root +
                            "Alpha\\Ports\\qvmail1:]\n\"HostName\"=\"a\"\n\n[" + root +
                            "Beta\\Ports\\QVMAIL2:]\n\n";
-  sim::Machine m = test::NewMachine();
-  std::string error;
-  ASSERT_TRUE(sim::ImportRegistry(m, text, &error)) << error;
   const std::string monitors = "System\\CurrentControlSet\\Control\\Print\\Monitors\\";
-  EXPECT_NE(sim::FindKey(m, monitors + "Alpha\\Ports\\QVMAIL1:"), nullptr);
-  EXPECT_EQ(sim::FindKey(m, monitors + "Beta\\Ports\\QVMAIL1:"), nullptr);
-  EXPECT_NE(sim::FindKey(m, monitors + "Beta\\Ports\\QVMAIL2:"), nullptr);
+  // Whole, and cut short by a bad line: what was imported keeps the rule too.
+  for (const std::string &reg : {text, text + "\"bad\"\n"}) {
+    sim::Machine m = test::NewMachine();
+    std::string error;
+    EXPECT_EQ(sim::ImportRegistry(m, reg, &error), reg == text) << error;
+    EXPECT_NE(sim::FindKey(m, monitors + "Alpha\\Ports\\QVMAIL1:"), nullptr);
+    EXPECT_EQ(sim::FindKey(m, monitors + "Beta\\Ports\\QVMAIL1:"), nullptr);
+    EXPECT_NE(sim::FindKey(m, monitors + "Beta\\Ports\\QVMAIL2:"), nullptr);
+  }
 }
 
 }  // namespace
