@@ -87,6 +87,11 @@ bool IsDirectory(const Machine &m, const std::string &path) {
   return node && node->isDirectory;
 }
 
+bool IsEmptyDirectory(const Machine &m, const std::string &path) {
+  const FileNode *node = Find(m, path);
+  return node && node->isDirectory && !HasChildren(m, Fold(m, node->path));
+}
+
 void Lock(Machine &m, const std::string &path) {
   auto it = m.files.find(FoldPath(m, path));
   if (it != m.files.end()) it->second.locked = true;

@@ -261,7 +261,30 @@ void AddDirectory(Machine &m, const std::string &path);                         
 void AddFile(Machine &m, const std::string &path, const std::string &data = "");  // parents too
 bool Exists(const Machine &m, const std::string &path);
 bool IsDirectory(const Machine &m, const std::string &path);
+bool IsEmptyDirectory(const Machine &m, const std::string &path);  // a directory with nothing in it
 void Lock(Machine &m, const std::string &path);
+
+// What the platform does with a run's leftovers once the uninstaller has
+// exited and the system starts again, in this order: each delete command the
+// run started ("command.com /c del PATH", PATH quoted or one word) deletes its
+// file; then, nothing being in use any more, each entry pending deletion at
+// restart is carried out in the order made (a file is deleted, a directory
+// removed only when empty). Both lists are emptied; files lose their locks.
+// Other processes are listed as not simulated.
+struct RestartEntry {
+  std::string path;     // or, for a process whose name is not found, its command line
+  std::string outcome;  // one of the kRestart* texts
+};
+extern const char kRestartDeleted[];       // a file deleted
+extern const char kRestartRemoved[];       // an empty directory removed
+extern const char kRestartNotEmpty[];      // a directory kept, as it still holds something
+extern const char kRestartMissing[];       // nothing of that name
+extern const char kRestartInUse[];         // a delete command's file kept, as it is in use
+extern const char kRestartDirectory[];     // a delete command's name is a directory: kept
+extern const char kRestartDriveRoot[];     // a drive root is never removed
+extern const char kRestartNotOneName[];    // a delete command that names no single file: del refuses it
+extern const char kRestartNotSimulated[];  // a process that is no delete command
+std::vector<RestartEntry> Restart(Machine &m);
 
 // Registry (paths relative to HKEY_LOCAL_MACHINE, backslash-separated).
 RegKey *FindKey(Machine &m, const std::string &path);

@@ -7,6 +7,8 @@
 // scanned DBCS-aware so a 0x5C trail byte is never taken for an escape.
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "machine.h"
 
 namespace sim {
@@ -269,9 +271,29 @@ bool Fail(std::string *error, int line, const std::string &what) {
   if (error) *error = "registry.reg line " + std::to_string(line) + ": " + what;
   return false;
 }
-}  // namespace
 
-bool ImportRegistry(Machine &m, const std::string &regText, std::string *error) {
+// A port name is the spooler's, held by one monitor: where a file lists it
+// under several, the first monitor in enumeration order keeps it and the
+// others' keys of that name are left out, as no spooler could hold them.
+void KeepEachPortOnOneMonitor(Machine &m) {
+  RegKey *monitors = FindKey(m, "System\\CurrentControlSet\\Control\\Print\\Monitors");
+  if (!monitors) return;
+  std::vector<std::string> taken;
+  for (auto &monitor : monitors->subkeys) {
+    for (auto &ports : monitor->subkeys) {
+      if (Fold(m, ports->name) != "PORTS") continue;
+      auto &list = ports->subkeys;
+      for (auto port = list.begin(); port != list.end();) {
+        std::string folded = Fold(m, (*port)->name);
+        bool duplicate = std::find(taken.begin(), taken.end(), folded) != taken.end();
+        if (!duplicate) taken.push_back(folded);
+        port = duplicate ? list.erase(port) : port + 1;
+      }
+    }
+  }
+}
+
+bool ImportLines(Machine &m, const std::string &regText, std::string *error) {
   std::string text = regText;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   bool headerSeen = false;
@@ -308,6 +330,15 @@ bool ImportRegistry(Machine &m, const std::string &regText, std::string *error) 
   }
   if (!headerSeen) return Fail(error, 1, "expected REGEDIT4");
   return true;
+}
+}  // namespace
+
+// What was imported before a bad line stays, and is held to the spooler's
+// rule all the same.
+bool ImportRegistry(Machine &m, const std::string &regText, std::string *error) {
+  bool imported = ImportLines(m, regText, error);
+  KeepEachPortOnOneMonitor(m);
+  return imported;
 }
 
 std::string ExportRegistry(const Machine &m) {

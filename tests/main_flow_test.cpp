@@ -171,7 +171,9 @@ TEST(MainFlow, YesRemovesThenReportsAndSchedulesSelfDeletionOnNt) {
   EXPECT_FALSE(sim::Exists(m, "C:\\Program Files\\Lumora\\Readme.txt"));
   EXPECT_FALSE(sim::Exists(m, "C:\\WINDOWS\\QVUninst.ini"));  // the completion texts were loaded before
   EXPECT_EQ(sim::FindKey(m, test::kUninstallKey), nullptr);
-  EXPECT_EQ(m.pendingDeletes, std::vector<std::string>{m.executablePath});
+  // After the executable, the install folders that hold it, deepest first.
+  EXPECT_EQ(m.pendingDeletes,
+            (std::vector<std::string>{m.executablePath, test::kInstallDir, "C:\\Program Files"}));
   EXPECT_TRUE(m.processes.empty());
   // The dialog ran and closed before the completion box.
   auto names = sim::CallNames(m);

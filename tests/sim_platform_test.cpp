@@ -350,4 +350,30 @@ TEST(SimProcess, ReportsWhatARunLeavesUnreleased) {
   }
 }
 
+// The restart's list is the calls' own: files and directories alike, whether
+// they exist or not, in the order of the calls. The 95/98 family has none.
+TEST(SimProcess, DelayedDeletionKeepsFilesAndDirectoriesInCallOrder) {
+  const std::vector<std::string> paths = {"C:\\Apps\\tool.exe", "C:\\Apps", "C:\\Gone", "c:\\apps\\"};
+  for (sim::Family family : {sim::Family::NT, sim::Family::Win9x}) {
+    SCOPED_TRACE(family == sim::Family::NT ? "NT" : "95/98");
+    sim::Machine m = test::NewMachine(family);
+    sim::AddFile(m, "C:\\Apps\\tool.exe");
+    std::vector<BOOL> results;
+    DWORD error = 0;
+    test::RunInProcess(m, [&] {
+      for (const std::string &path : paths)
+        results.push_back(MoveFileExA(path.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT));
+      error = GetLastError();
+      return 0;
+    });
+    bool nt = family == sim::Family::NT;
+    EXPECT_EQ(results, std::vector<BOOL>(paths.size(), nt ? TRUE : FALSE));
+    EXPECT_EQ(m.pendingDeletes, nt ? paths : std::vector<std::string>{});
+    if (!nt) {
+      EXPECT_EQ(error, 120u);  // ERROR_CALL_NOT_IMPLEMENTED
+    }
+    EXPECT_TRUE(sim::Exists(m, "C:\\Apps\\tool.exe"));  // nothing goes before the restart
+  }
+}
+
 }  // namespace

@@ -292,3 +292,27 @@ TEST(SimRegistryFile, ImportJoinsContinuedLinesAndRejectsWhatItCannotRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by fuzzing: a .reg file listing one port under two monitors let the
+// product's DeletePortA take the other monitor's port; a spooler holds each
+// port name once, so the first monitor in enumeration order keeps it.
+TEST(SimRegistryFile, APortNameStaysWithOneMonitor) {
+  const std::string root = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Monitors\\";
+  const std::string text = "REGEDIT4\n\n[" + root + "Beta\\Ports\\QVMAIL1:]\n\n[" + root +
+                           "Alpha\\Ports\\qvmail1:]\n\"HostName\"=\"a\"\n\n[" + root +
+                           "Beta\\Ports\\QVMAIL2:]\n\n";
+  const std::string monitors = "System\\CurrentControlSet\\Control\\Print\\Monitors\\";
+  // Whole, and cut short by a bad line: what was imported keeps the rule too.
+  for (const std::string &reg : {text, text + "\"bad\"\n"}) {
+    sim::Machine m = test::NewMachine();
+    std::string error;
+    EXPECT_EQ(sim::ImportRegistry(m, reg, &error), reg == text) << error;
+    EXPECT_NE(sim::FindKey(m, monitors + "Alpha\\Ports\\QVMAIL1:"), nullptr);
+    EXPECT_EQ(sim::FindKey(m, monitors + "Beta\\Ports\\QVMAIL1:"), nullptr);
+    EXPECT_NE(sim::FindKey(m, monitors + "Beta\\Ports\\QVMAIL2:"), nullptr);
+  }
+}
+
+}  // namespace

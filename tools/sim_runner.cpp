@@ -2,7 +2,8 @@
 // platform. Message boxes are shown in the terminal and answered there (or
 // from --answers / the folder's [Answers] when not interactive), the progress
 // dialog is drawn as a bar, and the resulting machine is written back, with
-// result.ini telling the exit code, the boxes and what awaits a restart.
+// result.ini telling the exit code, the boxes and what awaits a restart; with
+// --restart, the machine as it is once the system has started again.
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -19,15 +20,19 @@ struct Options {
   std::string out;
   std::string answers;
   bool haveAnswers = false;
-  bool run = true;  // --no-run: write the folder back as loaded (a normalised copy)
+  bool run = true;       // --no-run: write the folder back as loaded (a normalised copy)
+  bool restart = false;  // --restart: carry out what the run left for the restart
 };
 
 void Usage() {
   fprintf(stderr,
-          "usage: qvuninst-sim MACHINE_DIR [--out DIR] [--answers yes,no,...] [--no-run]\n"
+          "usage: qvuninst-sim MACHINE_DIR [--out DIR] [--answers yes,no,...] [--no-run] [--restart]\n"
           "  Runs QVUninst on the machine folder and writes the result back (to DIR with --out).\n"
           "  Without --answers it asks in the terminal, or takes the folder's [Answers] when\n"
-          "  standard input is not a terminal. --no-run writes the folder back as loaded.\n");
+          "  standard input is not a terminal. --no-run writes the folder back as loaded.\n"
+          "  --restart: after the run, the delete commands it started run (95/98) and the\n"
+          "  system starts again, carrying out the deletions pending at restart in order (NT):\n"
+          "  the machine is written as it is then; result.ini's [Restart] tells each outcome.\n");
 }
 
 bool ParseOptions(int argc, char **argv, Options *options) {
@@ -40,6 +45,8 @@ bool ParseOptions(int argc, char **argv, Options *options) {
       options->haveAnswers = true;
     } else if (arg == "--no-run") {
       options->run = false;
+    } else if (arg == "--restart") {
+      options->restart = true;
     } else if (!arg.empty() && arg[0] != '-' && options->machine.empty()) {
       options->machine = arg;
     } else {
@@ -119,6 +126,14 @@ std::string ResultText(const sim::Machine &m, int exitCode) {
     text += std::to_string(++opened) + "=" + (call.args.empty() ? "" : call.args[0]) + "\n";
   return text;
 }
+
+// One line per entry: what it named and what became of it.
+std::string RestartText(const std::vector<sim::RestartEntry> &entries) {
+  std::string text = "\n[Restart]\n";
+  for (size_t i = 0; i < entries.size(); ++i)
+    text += std::to_string(i + 1) + "=" + entries[i].path + "|" + entries[i].outcome + "\n";
+  return text;
+}
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -156,13 +171,21 @@ int main(int argc, char **argv) {
   machine.onProgress = DrawProgress;
   int exitCode = options.run ? sim::RunProcess(machine, UninstallerProcess) : 0;
   machine.answerBox = nullptr;
+  std::string resultText = ResultText(machine, exitCode);
+  if (options.restart) {
+    std::vector<sim::RestartEntry> restart = sim::Restart(machine);
+    printf("\nafter the restart:\n");
+    for (const sim::RestartEntry &entry : restart)
+      printf("  %s: %s\n", entry.path.c_str(), entry.outcome.c_str());
+    resultText += RestartText(restart);
+  }
   if (!sim::SaveMachineFolder(machine, options.out, &error)) {
     fprintf(stderr, "qvuninst-sim: %s\n", error.c_str());
     return 2;
   }
   FILE *result = fopen((options.out + "/result.ini").c_str(), "wb");
   if (result) {
-    fputs(ResultText(machine, exitCode).c_str(), result);
+    fputs(resultText.c_str(), result);
     fclose(result);
   }
   printf("\nexit code %d; machine written to %s\n", exitCode, options.out.c_str());

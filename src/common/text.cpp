@@ -101,3 +101,21 @@ int NextPathPiece(const char **cursor, const char **piece, TextSize *length) {
   *cursor = end;
   return 1;
 }
+
+namespace {
+char FoldLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+}  // namespace
+
+int DirectoryContains(const char *directory, const char *path) {
+  TextSize at = 0;
+  while (directory[at]) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(path[at])) && path[at + 1]) {
+      if (directory[at] != path[at] || directory[at + 1] != path[at + 1]) return 0;
+      at += 2;
+    } else {
+      if (FoldLetter(directory[at]) != FoldLetter(path[at])) return 0;
+      ++at;
+    }
+  }
+  return path[at] == '\\';
+}

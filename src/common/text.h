@@ -37,3 +37,9 @@ char *LastPathSeparator(char *text);
 // between backslashes at or after *cursor, moves *cursor past it, gives 1; 0
 // when no piece is left. Separators are found DBCS-aware.
 int NextPathPiece(const char **cursor, const char **piece, TextSize *length);
+
+// 1 when path lies inside directory: path begins with directory and goes on
+// with a separator right after it. Compared character by character in the
+// system's ANSI code page: a lead byte and its trail byte are one character,
+// compared exactly; only single-byte letters match regardless of case.
+int DirectoryContains(const char *directory, const char *path);

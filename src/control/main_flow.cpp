@@ -110,6 +110,17 @@ void SpawnDeleteCommand(void) {
   CloseHandle(process.hThread);
 }
 
+namespace {
+// The install folders that hold the executable could not be removed while it
+// ran. Entries run at the restart in the order made, and a folder goes only
+// if empty by then: so after the executable, deepest first. The others were
+// already removed by the last stage if they could be.
+void ScheduleEmptiedInstallFolders(const char *ownPath) {
+  for (PathNode *node = tail; node; node = node->prev)
+    if (DirectoryContains(node->path, ownPath)) MoveFileExA(node->path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+}  // namespace
+
 void ScheduleSelfDelete(void) {
   char ownPath[256];
   int whole = ReadOwnPath(ownPath, sizeof ownPath);
@@ -117,8 +128,10 @@ void ScheduleSelfDelete(void) {
     SpawnDeleteCommand();
     return;
   }
-  // Deleted when the system next starts; the result is not reported.
-  if (whole) MoveFileExA(ownPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (!whole) return;
+  // Deleted when the system next starts; no result is reported.
+  MoveFileExA(ownPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+  ScheduleEmptiedInstallFolders(ownPath);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {

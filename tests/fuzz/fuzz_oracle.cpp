@@ -13,7 +13,7 @@ namespace {
 const char kUninstallRoot[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kMonitorsRoot[] = "System\\CurrentControlSet\\Control\\Print\\Monitors";
 const size_t kListMax = 260, kDirectoryMax = 259, kInstallPathMax = 259, kNodeMax = 127, kEntryMax = 259,
-             kMonitorMax = 260;
+             kMonitorMax = 260, kOwnPathMax = 255;
 
 std::string Manifest(const sim::Machine &m) {
   auto it = m.files.find(sim::FoldPath(m, m.windowsDirectory + "\\QVFList.ini"));
@@ -101,6 +101,34 @@ bool Within(const std::string &foldedPath, const std::string &foldedRoot) {
          (foldedPath == foldedRoot || foldedPath.compare(0, foldedRoot.size() + 1, foldedRoot + "\\") == 0);
 }
 
+// The own path and the leading parts of it that end at a separator, each a
+// folder holding the executable: the only things left for the restart.
+std::vector<std::string> Scheduled(const sim::Machine &m) {
+  const std::string &own = m.executablePath;
+  if (m.family != sim::Family::NT || own.size() > kOwnPathMax) return {};
+  std::vector<std::string> folded = {sim::Fold(m, own)};
+  std::vector<size_t> cuts = Separators(m, own);
+  for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut)
+    folded.push_back(sim::Fold(m, own.substr(0, *cut)));
+  return folded;
+}
+
+// Every MoveFileExA names the executable or a folder holding it: the
+// executable first, exactly as its own path reads, then folders deepest first.
+std::string CheckScheduled(const Expectations &e, const sim::Machine &after) {
+  size_t next = 0;
+  for (const sim::Call &c : sim::CallsTo(after, "MoveFileExA")) {
+    std::string folded = sim::Fold(after, c.args[0]);
+    if (next == 0 && (e.scheduled.empty() || c.args[0] != after.executablePath))
+      return "MoveFileExA first on what is not the executable's own path: " + c.args[0];
+    while (next < e.scheduled.size() && e.scheduled[next] != folded) ++next;
+    if (next == e.scheduled.size())
+      return "MoveFileExA on what is no folder holding the executable, or out of order: " + c.args[0];
+    ++next;
+  }
+  return "";
+}
+
 std::string CheckCalls(const Expectations &e, const sim::Machine &after) {
   for (const sim::Call &c : sim::CallsTo(after, "DeleteFileA"))
     if (!e.fileArgs.count(c.args[0]))
@@ -116,7 +144,7 @@ std::string CheckCalls(const Expectations &e, const sim::Machine &after) {
     if (c.args[2] != e.monitor) return "DeleteMonitorA on " + c.args[2];
   for (const sim::Call &c : sim::CallsTo(after, "LoadLibraryA"))
     if (c.args[0] != e.setupLibrary) return "LoadLibraryA on " + c.args[0];
-  return "";
+  return CheckScheduled(e, after);
 }
 
 std::string CheckFiles(const Expectations &e, const State &now) {
@@ -240,6 +268,7 @@ Expectations Expect(const sim::Machine &m) {
     if (installPath) e.setupLibrary = std::string(installPath->data.c_str()) + "\\_SETUP.DLL";
   }
   e.replacementPort = m.family == sim::Family::NT ? "LPT1:" : "LPT1";
+  e.scheduled = Scheduled(m);
   return e;
 }
 

@@ -30,8 +30,12 @@ struct Expectations {
   std::set<std::string> ports;      // what DeletePortA may be given: the monitor's ports
   std::string replacementPort;
   std::string setupLibrary;  // what LoadLibraryA may be given
-  int retryEntries = 0;      // [STMPATHS] entries: each costs at most 10 s
-  DWORD steps = 0;           // [FILES] entries plus chain nodes
+  // What MoveFileExA may be given, in this order: the executable's own path,
+  // then leading parts of it that end at a separator, longest first. Folded;
+  // empty on 95/98 and when the own path does not fit its buffer whole.
+  std::vector<std::string> scheduled;
+  int retryEntries = 0;  // [STMPATHS] entries: each costs at most 10 s
+  DWORD steps = 0;       // [FILES] entries plus chain nodes
 };
 
 Expectations Expect(const sim::Machine &m);

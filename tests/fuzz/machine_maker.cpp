@@ -11,7 +11,8 @@ namespace fuzz {
 namespace {
 
 const char kInstall[] = "C:\\Prog\\Lumora";
-const char kTable[] = "\x95\x5C";  // 表 in code page 932: its trail byte is a backslash
+const char kTable[] = "\x95\x5C";        // 表 in code page 932: its trail byte is a backslash
+const char kLetterTrail[] = "\x83\x41";  // ア in code page 932: its trail byte is the letter A
 const char kMonitorsRoot[] = "System\\CurrentControlSet\\Control\\Print\\Monitors";
 const char kUninstallRoot[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const size_t kLengths[] = {0,   1,   31,  32,  33,  63,  64,  65,  126, 127, 128, 129, 200, 201, 202,
@@ -74,8 +75,8 @@ class MachineMaker {
   void Make(sim::Machine &m) {
     m.family = p_.ConsumeBool() ? sim::Family::NT : sim::Family::Win9x;
     m.codePage = p_.ConsumeBool() ? 932 : 1252;
-    m.executablePath = std::string(kInstall) + "\\QVUninst.exe";
     MakeFiles(m);
+    MakeExecutable(m);
     std::string monitor = Holdable(m, MakeName("Lumora Mail Monitor"));
     std::string entry = Holdable(m, MakeName("Lumora"));
     MakeRegistry(m, monitor, entry);
@@ -133,6 +134,21 @@ class MachineMaker {
     if (p_.ConsumeBool() && !portable_) sim::Lock(m, in + "\\a.txt");
   }
 
+  // Where the uninstaller runs from: mostly its install folder, at times a
+  // folder below it or beside it, one whose name ends in 表 or in ア (whose
+  // trail byte must never fold), one that only begins like the install
+  // folder, or a spelling of it in other letter case.
+  void MakeExecutable(sim::Machine &m) {
+    std::string in = kInstall;
+    const std::string places[] = {
+        in + "\\Data", "C:\\Other",        in + "\\" + kTable,      in + "\\A" + kTable + "B",
+        in + "Old",    "c:\\PROG\\lumora", in + "\\" + kLetterTrail};
+    size_t choice = p_.ConsumeIntegralInRange<size_t>(0, 2 * std::size(places));
+    m.executablePath = (choice < std::size(places) ? places[choice] : in) + "\\QVUninst.exe";
+    sim::AddFile(m, m.executablePath, "MZ");
+    paths_.push_back(m.executablePath);
+  }
+
   // A path built from the machine's own, then bent the ways a manifest can be.
   std::string MakePath(sim::Machine &m) {
     std::string path = paths_[p_.ConsumeIntegralInRange<size_t>(0, paths_.size() - 1)];
@@ -182,6 +198,23 @@ class MachineMaker {
         break;
     }
     return path;
+  }
+
+  // Mostly one of the machine's paths, bent; at times the executable's own
+  // path or its folder, that folder also in lower case (trail bytes too).
+  std::string MakeInstallPath(sim::Machine &m) {
+    std::string folder = m.executablePath.substr(0, m.executablePath.size() - sizeof "\\QVUninst.exe" + 1);
+    switch (p_.ConsumeIntegralInRange(0, 5)) {
+      case 0:
+        return m.executablePath;
+      case 1:
+        return folder;
+      case 2:
+        for (char &c : folder) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        return folder;
+      default:
+        return MakePath(m);
+    }
   }
 
   std::string MakeName(const char *usual) {
@@ -328,7 +361,7 @@ class MachineMaker {
   std::string MakeManifest(sim::Machine &m, const std::string &monitor, const std::string &entry) {
     if (!p_.ConsumeIntegralInRange(0, 7)) return Clean(p_.ConsumeRandomLengthString(2000));
     std::string text;
-    if (p_.ConsumeIntegralInRange(0, 5)) text += "[UNINSTALL]\nPATH=" + MakePath(m) + "\n";
+    if (p_.ConsumeIntegralInRange(0, 5)) text += "[UNINSTALL]\nPATH=" + MakeInstallPath(m) + "\n";
     text += "[FILES]\n" + MakeList(m, "FILE%02d", 6);
     text += "[PATHS]\n" + MakeList(m, "PATH%02d", 3);
     text += "[STMPATHS]\n";
@@ -341,7 +374,6 @@ class MachineMaker {
     return text;
   }
 };
-
 
 }  // namespace
 

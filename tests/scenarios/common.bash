@@ -32,6 +32,15 @@ expect_kept() { [ -e "$work/after/drive_c/$1" ] || fail "$1 should be kept"; }
 expect_reg() { grep -qF -- "$1" "$work/after/registry.reg" || fail "registry lacks: $1"; }
 expect_no_reg() { ! grep -qF -- "$1" "$work/after/registry.reg" || fail "registry still has: $1"; }
 expect_result() { grep -qF -- "$1" "$work/after/result.ini" || fail "result.ini lacks: $1"; }
+expect_section() {  # expect_section NAME LINE...: result.ini's [NAME] holds exactly these lines
+  local name=$1
+  shift
+  local want got
+  want=$(printf '%s\n' "$@")
+  got=$(awk -v s="[$name]" '$0 == s { on = 1; next } /^\[/ { on = 0 } on && NF' "$work/after/result.ini")
+  [ "$got" = "$want" ] || fail "[$name] is: ${got:-nothing}; expected: ${want:-nothing}"
+}
+expect_same() { cmp -s "$work/before/drive_c/$1" "$work/after/drive_c/$1" || fail "$1 changed"; }
 expect_printer() {  # expect_printer NAME PORT
   python3 - "$work/after/machine.ini" "$1" "$2" <<'PY' || fail "printer $2 should be on $3"
 import sys
