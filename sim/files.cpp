@@ -119,6 +119,16 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
 }
 
 namespace {
+// Whether the name's last character is a separator, DBCS-aware.
+bool EndsWithSeparator(const Machine &m, const char *name) {
+  bool separator = false;
+  for (const char *c = name; *c; ++c) {
+    separator = *c == '\\' || *c == '/';
+    if (sim::IsLeadByte(m, static_cast<unsigned char>(*c)) && c[1]) ++c;
+  }
+  return separator;
+}
+
 BOOL DeleteFileOn(Machine &m, const char *name) {
   if (!name) return sim::Fail(m, ERROR_INVALID_PARAMETER), FALSE;
   std::string normalized = sim::NormalizePath(m, name);
@@ -128,6 +138,8 @@ BOOL DeleteFileOn(Machine &m, const char *name) {
     return sim::Fail(m, sim::ParentExists(m, normalized) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND),
            FALSE;
   if (it->second.isDirectory) return sim::Fail(m, ERROR_ACCESS_DENIED), FALSE;
+  // "file.txt\\" names a directory: the platform opens no file by it.
+  if (EndsWithSeparator(m, name)) return sim::Fail(m, ERROR_INVALID_NAME), FALSE;
   if (it->second.locked) return sim::Fail(m, ERROR_SHARING_VIOLATION), FALSE;
   if (sim::FoldPath(m, m.executablePath) == it->first) return sim::Fail(m, ERROR_ACCESS_DENIED), FALSE;
   m.files.erase(it);

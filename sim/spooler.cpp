@@ -15,7 +15,7 @@ using sim::Printer;
 
 namespace {
 const DWORD kErrorInvalidLevel = 124;  // ERROR_INVALID_LEVEL
-const DWORD kErrorInvalidName = 123;   // ERROR_INVALID_NAME
+const DWORD kErrorInvalidName = ERROR_INVALID_NAME;
 const ACCESS_MASK kPrinterAccessAdminister = 0x00000004;
 const char kMonitorsRoot[] = "System\\CurrentControlSet\\Control\\Print\\Monitors";
 

@@ -124,6 +124,38 @@ TEST(SimFiles, DoubleByteTrailBackslashIsPartOfTheName) {
   EXPECT_TRUE(sim::Exists(m, "C:\\\x95\x5C\\Data"));
 }
 
+// A file's name with a separator after it names a directory: no file is
+// deleted by it (found by the differential check: Wine refuses it, as
+// Windows does). A trailing 表, whose trail byte is 0x5C, is no separator.
+TEST(SimFiles, DeleteFileTakesNoNameEndingInASeparator) {
+  const struct {
+    UINT codePage;
+    std::string name;
+    BOOL deleted;
+  } rows[] = {
+      {1252, "C:\\Apps\\a.txt\\", FALSE},   {1252, "C:\\Apps\\a.txt/", FALSE},
+      {1252, "C:\\Apps\\a.txt", TRUE},      {932, "C:\\Apps\\\x95\x5C", TRUE},
+      {932, "C:\\Apps\\\x95\x5C\\", FALSE},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Machine m = test::NewMachine(sim::Family::NT, row.codePage);
+    sim::AddFile(m, "C:\\Apps\\a.txt");
+    sim::AddFile(m, "C:\\Apps\\\x95\x5C");
+    BOOL deleted = FALSE;
+    DWORD error = 0;
+    test::RunInProcess(m, [&] {
+      deleted = DeleteFileA(row.name.c_str());
+      error = GetLastError();
+      return 0;
+    });
+    EXPECT_EQ(deleted, row.deleted);
+    if (!row.deleted) {
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_NAME));
+    }
+  }
+}
+
 // A component ending in 表 (trail byte 0x5C) has its real parent: no
 // directory named by the text before the trail byte is made, so the walk up
 // can empty the tree.
