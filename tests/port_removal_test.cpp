@@ -148,4 +148,27 @@ TEST(PortRemovalTest, EmptyTableOrNoSnapshot) {
   }
 }
 
+// Found by the differential check: given "Monitor\\Ports", Wine's spooler
+// deletes that key of the real monitor. A name with a backslash names no
+// monitor, so it is never handed to the spooler; the printers are still
+// looked at, and nothing changes.
+TEST(PortRemovalTest, NoMonitorIsDeletedByANameWithABackslash) {
+  const std::string names[] = {std::string(test::kMonitor) + "\\Ports", "\\" + std::string(test::kMonitor),
+                               std::string(test::kMonitor) + "\\"};
+  for (const std::string &name : names) {
+    SCOPED_TRACE(name);
+    sim::Machine m = test::InstalledMachine(sim::Family::NT);
+    std::string before = test::Snapshot(m);
+    test::RunInProcess(m, [&] {
+      LoadPortTable(name.c_str());
+      RemovePortsAndMonitor(name.c_str());
+      FreePortTable();
+      return 0;
+    });
+    EXPECT_FALSE(sim::CallsTo(m, "EnumPrintersA").empty());
+    EXPECT_EQ(std::vector<std::string>{}, SpoolerChanges(m));
+    EXPECT_EQ(before, test::Snapshot(m));
+  }
+}
+
 }  // namespace

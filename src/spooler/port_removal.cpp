@@ -43,7 +43,9 @@ void RemovePortsAndMonitor(const char *monitorName) {
     DetachAndDeletePort(portTable[i]->KeyName, printers, count, replacementPort);
   // "Windows 4.0" on both families: the local spooler does not look at it.
   char environment[] = "Windows 4.0";
+  // A name with a backslash is no monitor's (a monitor is one key under the
+  // Monitors key); some spoolers would delete the registry keys it names.
   // The spooler's prototype takes a writable text but only reads it.
-  DeleteMonitorA(NULL, environment, const_cast<char *>(monitorName));
+  if (IsSingleKeyName(monitorName)) DeleteMonitorA(NULL, environment, const_cast<char *>(monitorName));
   if (printers) LocalFree(printers);
 }
