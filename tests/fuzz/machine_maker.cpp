@@ -30,8 +30,25 @@ std::string PadTo(std::string text, size_t length, char fill) {
   return text.substr(0, length);
 }
 
-// One character of text at the start of [at, end) that code page 932 can
-// convert to Unicode and back: its length in bytes, or 0.
+// Converts text whole with iconv; false when some byte does not convert.
+bool ConvertWhole(const char *to, const char *from, const std::string &text, std::string *out) {
+  iconv_t converter = iconv_open(to, from);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = text;
+  char buffer[16];
+  char *inCursor = in.data(), *outCursor = buffer;
+  size_t inLeft = in.size(), outLeft = sizeof buffer;
+  size_t converted = iconv(converter, &inCursor, &inLeft, &outCursor, &outLeft);
+  iconv_close(converter);
+  if (converted == static_cast<size_t>(-1) || inLeft != 0) return false;
+  out->assign(buffer, sizeof buffer - outLeft);
+  return true;
+}
+
+// One character of text at the start of [at, end) that code page 932 takes
+// to Unicode and back to the same bytes, as the NT family does with every
+// ANSI text it is given: its length in bytes, or 0. (A character that has a
+// second encoding, such as the NEC-selected rows, comes back as the other.)
 size_t Cp932CharacterLength(const char *at, const char *end) {
   unsigned char first = static_cast<unsigned char>(*at);
   if (first < 0x80) return 1;
@@ -39,15 +56,10 @@ size_t Cp932CharacterLength(const char *at, const char *end) {
   if (first == 0x80 || first == 0xA0 || first >= 0xFD) return 0;
   size_t length = (first >= 0xA1 && first <= 0xDF) ? 1 : 2;
   if (static_cast<size_t>(end - at) < length) return 0;
-  iconv_t decoder = iconv_open("UTF-16LE", "CP932");
-  if (decoder == reinterpret_cast<iconv_t>(-1)) return 0;
-  char in[2] = {at[0], length == 2 ? at[1] : '\0'};
-  char out[8];
-  char *inCursor = in, *outCursor = out;
-  size_t inLeft = length, outLeft = sizeof out;
-  size_t converted = iconv(decoder, &inCursor, &inLeft, &outCursor, &outLeft);
-  iconv_close(decoder);
-  return converted == static_cast<size_t>(-1) || inLeft != 0 ? 0 : length;
+  std::string character(at, length), wide, back;
+  bool same = ConvertWhole("UTF-16LE", "CP932", character, &wide) &&
+              ConvertWhole("CP932", "UTF-16LE", wide, &back) && back == character;
+  return same ? length : 0;
 }
 
 // The text with every byte that starts no convertible character replaced by '_'.
