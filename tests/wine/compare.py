@@ -3,7 +3,8 @@
 Wine (tools/wine/qvwine.py) and compares what each left behind: the C: drive
 tree and file contents, the registry subtrees the machine folder has, each
 printer's port, the exit code, the message boxes (caption, text, style,
-answer), the files pending deletion at restart and the processes started.
+answer), the files pending deletion at restart, the processes started, the
+printers opened and, for a scenario that restarts, what the restart did.
 Items the scenario leaves out (a known Wine difference) are reported but do
 not fail it.
 
@@ -38,6 +39,7 @@ class Outcome:
         self.pending = [v for _, e in mf.sections_named(result, 'PendingDeletes') for _, v in e]
         self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
         self.opened = [v for _, e in mf.sections_named(result, 'OpenedPrinters') for _, v in e]
+        self.restart = [v for _, e in mf.sections_named(result, 'Restart') for _, v in e]
 
 
 def registry_scope(machine):
@@ -75,6 +77,8 @@ def differences(sim, wine, scope, printers):
         differ('processes', sim.processes, wine.processes)
     if sim.opened != wine.opened:
         differ('opened', sim.opened, wine.opened)
+    if [mf.fold(r) for r in sim.restart] != [mf.fold(r) for r in wine.restart]:
+        differ('restart', sim.restart, wine.restart)
     for folded in sorted(set(sim.tree) | set(wine.tree)):
         a, b = sim.tree.get(folded), wine.tree.get(folded)
         if a is None or b is None or a[1] != b[1] or a[2] != b[2]:
@@ -135,17 +139,18 @@ class Comparison:
         self.wine_line = ''
 
 
-def run_both(machine, answers, work, sim_runner, build, windows_version=None):
+def run_both(machine, answers, work, sim_runner, build, windows_version=None, restart=False):
     """Runs the machine on the stand-in and under Wine into work/sim and
     work/wine; gives the Comparison with no verdict yet, or None with the
     Wine log printed when the Wine run itself failed."""
     result = Comparison(work)
     for folder in (result.sim_out, result.wine_out):
         shutil.rmtree(folder, ignore_errors=True)
-    run([sim_runner, machine, '--out', result.sim_out, '--answers', answers], os.path.join(work, 'sim.log'))
+    then = ['--restart'] if restart else []
+    run([sim_runner, machine, '--out', result.sim_out, '--answers', answers] + then, os.path.join(work, 'sim.log'))
     version = ['--windows-version', windows_version] if windows_version else []
     status = run([sys.executable, os.path.join(SOURCE_DIR, 'tools', 'wine', 'qvwine.py'), machine,
-                  '--out', result.wine_out, '--answers', answers, '--build', build] + version,
+                  '--out', result.wine_out, '--answers', answers, '--build', build] + version + then,
                  os.path.join(work, 'wine.log'))
     wine_log = open(os.path.join(work, 'wine.log'), encoding='latin-1').read()
     if status not in (0, 1) or not os.path.exists(os.path.join(result.wine_out, 'result.ini')):
@@ -211,7 +216,8 @@ def main():
     work = options.keep or tempfile.mkdtemp(prefix='qv-compare-')
     os.makedirs(work, exist_ok=True)
     try:
-        result = run_both(machine, answers, work, options.sim, options.build, options.windows_version)
+        restart = mf.fold(mf.get(scenario, 'Restart', 'no')) == 'YES'
+        result = run_both(machine, answers, work, options.sim, options.build, options.windows_version, restart)
         if result is None:
             return 1
         print(result.wine_line)

@@ -49,6 +49,9 @@ Answer=6
 
 [OpenedPrinters]
 1=Mail
+
+[Restart]
+1=C:\\App\\QVUninst.exe|deleted
 """
 FILES = {'App/QVUninst.exe': b'exe', 'App/Readme.txt': b'read me'}
 
@@ -112,6 +115,7 @@ class DifferencesTest(unittest.TestCase):
             ('printer moved', replace('machine.ini', 'Port=QVMAIL1:', 'Port=LPT1:'), ['printer:Mail']),
             ('printer not opened', replace('result.ini', '1=Mail\n', ''), ['opened']),
             ('printer opened twice', replace('result.ini', '1=Mail\n', '1=Mail\n2=Mail\n'), ['opened']),
+            ('restart outcome', replace('result.ini', '|deleted', '|kept (in use)'), ['restart']),
         ]
         for label, edit, expected in rows:
             with self.subTest(label), tempfile.TemporaryDirectory() as work:

@@ -2,7 +2,7 @@
 """Runs the real QVUninst.exe on a machine folder under Wine and writes the
 resulting machine folder back, with result.ini in the sim runner's form.
 
-    qvwine.py MACHINE_DIR --out DIR [--answers yes,no] [--windows-version win98] [--shots DIR]
+    qvwine.py MACHINE_DIR --out DIR [--answers yes,no] [--windows-version win98] [--restart] [--shots DIR]
 
 The uninstaller is the shipped i686 build, in a 32-bit prefix, with helpers
 built by the same toolchain; where 32-bit Wine cannot start, the run fails
@@ -453,9 +453,79 @@ def run_driver(wine, prefix_dir, display):
     return output, time.time() - started
 
 
+# ---- the restart ------------------------------------------------------------------------
+
+DELETE_COMMAND = 'command.com /c del '
+
+
+def name_deleted_by(command_line):
+    """The one name a delete command gives, as a command interpreter reads it:
+    a quoted path, or one word; '' when it gives several or leaves a quote open."""
+    name = command_line[len(DELETE_COMMAND):]
+    if not name.startswith('"'):
+        return name if not any(c in name for c in ' \t"') else ''
+    return name[1:-1] if len(name) > 2 and name.find('"', 1) == len(name) - 1 else ''
+
+
+def kind_of(prefix, path):
+    if len(path.rstrip('\\')) <= 2:
+        return 'root'
+    host = prefix.resolve(path)
+    return 'directory' if os.path.isdir(host) else 'file' if os.path.isfile(host) else None
+
+
+def delete_at_exit(wine, prefix, command_line):
+    """A delete command the run started, once the uninstaller has exited: the
+    same command line, run by Wine's own command interpreter."""
+    name = name_deleted_by(command_line)
+    if not name:
+        return command_line, 'refused (not one name)'
+    before = kind_of(prefix, name)
+    if before in ('directory', 'root'):
+        return name, 'kept (a directory)'  # its files would go only once the user confirms
+    if before is None:
+        return name, 'missing'
+    # The name as one argument: Wine quotes it for the interpreter as the command line did.
+    wine.run(prefix.root, ['cmd', '/c', 'del', name], timeout=120)
+    wine.server_call(prefix.root, '-w')
+    return name, 'deleted' if kind_of(prefix, name) is None else 'kept (in use)'
+
+
+def restart(wine, prefix, result):
+    """What the system does when it next starts, after the run: the delete
+    commands the run started are run (95/98 family), then Wine's own boot
+    step carries out the entries pending deletion at restart, in the order
+    they were made (NT family). Gives [(path, outcome)] in the sim runner's
+    words."""
+    entries = []
+    for _, command_line in (e for _, section in mf.sections_named(result, 'Processes') for e in section):
+        if mf.fold(command_line).startswith(mf.fold(DELETE_COMMAND)):
+            entries.append(delete_at_exit(wine, prefix, command_line))
+        else:
+            entries.append((command_line, 'not simulated'))
+    pending = [(path, kind_of(prefix, path)) for _, section in mf.sections_named(result, 'PendingDeletes')
+               for _, path in section]
+    if pending:
+        done = wine.run(prefix.root, ['wineboot', '-r'], timeout=600)
+        wine.server_call(prefix.root, '-w')
+        if done.returncode != 0:
+            raise RunnerError('wineboot -r failed:\n' + done.stdout.decode('latin-1'))
+    for path, before in pending:
+        after = kind_of(prefix, path)
+        if before == 'root':
+            entries.append((path, 'kept (a drive root)'))
+        elif before is None:
+            entries.append((path, 'missing'))
+        elif after is None:
+            entries.append((path, 'removed' if before == 'directory' else 'deleted'))
+        else:
+            entries.append((path, 'kept (not empty)' if before == 'directory' else 'kept (in use)'))
+    return entries
+
+
 # ---- reading the result back ---------------------------------------------------------
 
-def export_machine(machine, prefix, swapped, out):
+def export_machine(machine, prefix, swapped, out, restarted=None):
     results = prefix.resolve(TOOLS_DIR + '\\out')
     if os.path.exists(out):
         shutil.rmtree(out)
@@ -489,6 +559,9 @@ def export_machine(machine, prefix, swapped, out):
         file.write(mf.read_text(os.path.join(results, 'result.ini')).rstrip('\n') + '\n')
         # Every printer the uninstaller opened, in order, as qvjobs.dll saw it.
         file.write('\n[OpenedPrinters]\n' + ''.join('%d=%s\n' % (i, n) for i, n in enumerate(opened, 1)))
+        if restarted is not None:
+            file.write('\n[Restart]\n' + ''.join('%d=%s|%s\n' % (i, path, outcome)
+                                                 for i, (path, outcome) in enumerate(restarted, 1)))
     return mf.parse_ini(mf.read_text(os.path.join(out, 'result.ini')))
 
 
@@ -563,6 +636,10 @@ def main():
                                            ', '.join('%s for %s' % (v, f) for f, v in DEFAULT_VERSIONS.items())))
     parser.add_argument('--build', default=os.path.join(SOURCE_DIR, 'build', 'win32'))
     parser.add_argument('--keep-prefix', action='store_true', help='leave the run\'s prefix for inspection')
+    parser.add_argument('--restart', action='store_true',
+                        help='then restart: the delete commands the run started run (95/98), and Wine\'s boot '
+                             'step carries out the deletions pending at restart (NT); the machine is written as '
+                             'it is then, result.ini\'s [Restart] tells each outcome')
     options = parser.parse_args()
     try:
         started = time.time()
@@ -585,7 +662,13 @@ def main():
             with Xvfb() as x:
                 output, seconds = run_driver(wine, prefix_dir, x.display)
             sys.stdout.write(output)
-            result = export_machine(machine, prefix, swapped, options.out)
+            restarted = None
+            if options.restart:
+                restarted = restart(wine, prefix, mf.parse_ini(mf.read_text(
+                    prefix.resolve(TOOLS_DIR + '\\out\\result.ini'))))
+                for path, outcome in restarted:
+                    print('restart: %s: %s' % (path, outcome))
+            result = export_machine(machine, prefix, swapped, options.out, restarted)
             version = check_family(machine, result, version_name)
             if options.shots:
                 for path in convert_shots(prefix, options.shots):
