@@ -42,6 +42,45 @@ class Outcome:
         self.restart = [v for _, e in mf.sections_named(result, 'Restart') for _, v in e]
 
 
+# ---- ways in which Wine 8 differs from Windows ------------------------------------------
+# Each is written once in the README's list with its evidence, and leaves a
+# difference out of every comparison by what the difference is, never by
+# which machine or scenario shows it: (name, test, why), where
+# test(item, on_sim, on_wine, sim, wine) sees the difference and both outcomes.
+
+MONITORS = 'System\\CurrentControlSet\\Control\\Print\\Monitors\\'
+
+
+def ports_in_use(outcome):
+    """Folded names of the ports the machine's printers print to (a pooled
+    printer lists several, separated by commas)."""
+    return {mf.fold(p.strip()) for port in outcome.ports.values() for p in port.split(',') if p.strip()}
+
+
+def spooler_deletes_what_a_printer_uses(item, on_sim, on_wine, sim, wine):
+    """A monitor's key, its Ports key or a port's key that the stand-in kept
+    and Wine deleted, while a printer still prints to that port (or to one
+    of that monitor's ports) on the stand-in."""
+    if not (item.startswith('registry:') and on_sim == 'present' and on_wine == 'absent'):
+        return False
+    path = item[len('registry:'):]
+    if not mf.fold(path).startswith(mf.fold(MONITORS)):
+        return False
+    below = path[len(MONITORS):].split('\\')
+    ports_key = mf.fold(MONITORS + below[0] + '\\Ports') + '\\'
+    ports = {k[len(ports_key):] for k in sim.registry if k.startswith(ports_key) and '\\' not in k[len(ports_key):]}
+    if len(below) >= 3:
+        ports = {mf.fold(below[2])}
+    return bool(ports & ports_in_use(sim))
+
+
+WINE_RULES = [
+    ('spooler-deletes-ports-in-use', spooler_deletes_what_a_printer_uses,
+     "Wine 8's DeletePortA and DeleteMonitorA delete a port, and a monitor, that a printer still uses; "
+     'Windows refuses with ERROR_BUSY and ERROR_PRINT_MONITOR_IN_USE'),
+]
+
+
 def registry_scope(machine):
     """The machine's keys at or under its top keys: what a run may have changed."""
     keys = mf.parse_reg(mf.read_text(os.path.join(machine, 'registry.reg')))
@@ -163,8 +202,9 @@ def run_both(machine, answers, work, sim_runner, build, windows_version=None, re
 
 def judge(result, machine, leave_out):
     """Fills result's failures and left-out differences. leave_out is a list of
-    (test, why): test(item, on_sim, on_wine, sim, wine) tells a known Wine
-    difference, given both outcomes."""
+    (test, why) besides WINE_RULES: test(item, on_sim, on_wine, sim, wine)
+    tells a known Wine difference, given both outcomes."""
+    leave_out = list(leave_out) + [(test, '%s: %s' % (name, why)) for name, test, why in WINE_RULES]
     scope = registry_scope(machine)
     printers = [mf.get(e, 'Name') for _, e in
                 mf.sections_named(mf.parse_ini(mf.read_text(os.path.join(machine, 'machine.ini'))), 'Printer')]

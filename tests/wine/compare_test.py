@@ -127,6 +127,53 @@ class DifferencesTest(unittest.TestCase):
                 self.assertEqual([item for item, _, _ in found], expected, label)
 
 
+MONITOR_REGISTRY = """REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Monitors\\Mail Monitor]
+"Driver"="QVMon.dll"
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Monitors\\Mail Monitor\\Ports]
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Monitors\\Mail Monitor\\Ports\\QVMAIL1:]
+"""
+
+
+class WineRulesTest(unittest.TestCase):
+    """A named rule leaves out the difference it describes, and no other."""
+
+    def test_spooler_deleting_what_a_printer_uses(self):
+        monitor = 'System\\CurrentControlSet\\Control\\Print\\Monitors\\Mail Monitor'
+        port_key = monitor + '\\Ports\\QVMAIL1:'
+        rows = [
+            ('port in use, deleted by Wine', 'QVMAIL1:', port_key, ['spooler-deletes-ports-in-use']),
+            ('in use in other letter case', 'qvmail1:', port_key, ['spooler-deletes-ports-in-use']),
+            ('in use by a pooled printer', 'QVMAIL1:,LPT2:', monitor, ['spooler-deletes-ports-in-use']),
+            ('no printer uses it', 'LPT2:', port_key, []),
+            ('a port of another name in use', 'QVMAIL10:', monitor + '\\Ports', []),
+        ]
+        for label, printer_port, deleted_key, rules in rows:
+            with self.subTest(label), tempfile.TemporaryDirectory() as work:
+                def edit(texts, files, port=printer_port):
+                    texts['registry.reg'] = MONITOR_REGISTRY
+                    texts['machine.ini'] = texts['machine.ini'].replace('Port=QVMAIL1:', 'Port=' + port)
+                write_machine(os.path.join(work, 'sim'), edit)
+
+                def gone(texts, files, port=printer_port, key=deleted_key):
+                    edit(texts, files, port)
+                    reg = mf.parse_reg(texts['registry.reg'])
+                    texts['registry.reg'] = mf.format_reg({k: v for k, v in reg.items()
+                                                           if k != mf.fold(key) and not k.startswith(mf.fold(key) + '\\')})
+                write_machine(os.path.join(work, 'wine'), gone)
+                scope = compare.registry_scope(os.path.join(work, 'sim'))
+                sim = compare.Outcome(os.path.join(work, 'sim'), scope)
+                wine = compare.Outcome(os.path.join(work, 'wine'), scope)
+                found = compare.differences(sim, wine, scope, ['Mail'])
+                self.assertTrue(found, label)
+                applied = sorted({name for item, on_sim, on_wine in found for name, test, _ in compare.WINE_RULES
+                                  if test(item, on_sim, on_wine, sim, wine)})
+                self.assertEqual(applied, rules, label)
+
+
 class RegistryTextTest(unittest.TestCase):
     def test_values_read_back_as_written(self):
         keys = mf.parse_reg(REGISTRY)

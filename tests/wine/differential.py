@@ -3,8 +3,8 @@
 the fuzz target's machine builder) each run on the stand-in and on the
 shipped QVUninst.exe under Wine, and compared as the scenarios are
 (compare.py). A difference is a fault of the stand-in, to be fixed there,
-unless one of the named rules below says it is a way in which Wine differs
-from Windows.
+unless one of compare.py's named rules (WINE_RULES) says it is a way in which
+Wine differs from Windows.
 
     differential.py --seed S [--seed S ...] --count N --sim build/host/qvuninst-sim
                     --gen build/host/qvmachine-gen [--build build/win32] [--keep DIR] [-j 2]
@@ -32,12 +32,6 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, 'tools', 'wine'))
 import compare  # noqa: E402
 import machine_folder as mf  # noqa: E402
 
-# Ways in which Wine 8 differs from Windows, each written once in the README's
-# list with its evidence: (name, test, why). A test sees the difference and
-# both outcomes; it never names a machine.
-WINE_RULES = []
-
-
 def answers_of(machine):
     sections = mf.parse_ini(mf.read_text(os.path.join(machine, 'machine.ini')))
     return ','.join(v.lower() for _, e in mf.sections_named(sections, 'Answers') for _, v in e)
@@ -51,7 +45,7 @@ def compare_machine(machine, work, options):
     if result is None:
         return 'the Wine run failed', ['the Wine run failed: see %s' % os.path.join(work, 'wine.log')], \
             time.time() - started
-    compare.judge(result, machine, [(test, '%s: %s' % (name, why)) for name, test, why in WINE_RULES])
+    compare.judge(result, machine, [])
     verdict = 'differs' if result.failures else 'agrees'
     if result.left_out:
         verdict += ' (%d known Wine differences left out)' % len(result.left_out)
