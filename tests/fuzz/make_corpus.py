@@ -10,6 +10,11 @@ import os
 import random
 import sys
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                                'tools', 'wine'))
+import machine_folder as mf  # noqa: E402
+
 
 def read(path):
     try:
@@ -20,23 +25,22 @@ def read(path):
 
 
 def text_seed(folder):
-    windows = b'C:\\WINDOWS'
-    for line in read(os.path.join(folder, 'machine.ini')).splitlines():
-        if line.lower().startswith(b'windowsdirectory='):
-            windows = line.split(b'=', 1)[1].strip()
+    """The machine folder as one "QVM1" text: its files by their ANSI names
+    (drive_c holds them in UTF-8, converted per the machine's code page)."""
+    sections = mf.parse_ini(mf.read_text(os.path.join(folder, 'machine.ini')))
+    machine = (mf.sections_named(sections, 'Machine') or [('Machine', [])])[0][1]
+    windows = mf.get(machine, 'WindowsDirectory', 'C:\\WINDOWS').encode('latin-1')
     files, inis = [], {}
-    drive = os.path.join(folder, 'drive_c')
-    for root, dirs, names in os.walk(drive):
-        rel = os.path.relpath(root, drive)
-        base = b'C:' if rel == '.' else b'C:\\' + os.fsencode(rel).replace(b'/', b'\\')
-        for d in sorted(dirs):
-            files.append(base + b'\\' + os.fsencode(d) + b'\\')
-        for n in sorted(names):
-            path = base + b'\\' + os.fsencode(n)
-            if path.lower() in (windows.lower() + b'\\qvflist.ini', windows.lower() + b'\\qvuninst.ini'):
-                inis[os.path.basename(n).lower()] = read(os.path.join(root, n))
-            else:
-                files.append(path)
+    tree = mf.read_tree(folder, sections)
+    for folded in sorted(tree):
+        path, is_dir, data = tree[folded]
+        path = path.encode('latin-1')
+        if is_dir:
+            files.append(path + b'\\')
+        elif path.lower() in (windows.lower() + b'\\qvflist.ini', windows.lower() + b'\\qvuninst.ini'):
+            inis[path.rsplit(b'\\', 1)[1].lower().decode('latin-1')] = data
+        else:
+            files.append(path)
     parts = [b'QVM1\n',
              b'--- machine.ini ---\n', read(os.path.join(folder, 'machine.ini')),
              b'\n--- registry.reg ---\n', read(os.path.join(folder, 'registry.reg')),
