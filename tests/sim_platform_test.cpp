@@ -175,6 +175,34 @@ TEST(SimFiles, ParentsOfADoubleByteNameAreItsRealParents) {
   EXPECT_EQ(removed, (std::vector<BOOL>{TRUE, TRUE, TRUE}));
 }
 
+// The loader's own path of the image is normalised, as every path it opens
+// (found by the differential check: a doubled backslash reached the delete
+// command on the stand-in only).
+TEST(SimProcess, ModuleFileNameIsTheNormalisedPath) {
+  const struct {
+    UINT codePage;
+    std::string executable;
+    std::string reported;
+  } rows[] = {
+      {1252, "C:\\Apps\\\\Tool\\QVUninst.exe", "C:\\Apps\\Tool\\QVUninst.exe"},
+      {1252, "C:\\Apps\\\x95\\\\QVUninst.exe", "C:\\Apps\\\x95\\QVUninst.exe"},
+      {932, "C:\\Apps\\\x95\x5C\\QVUninst.exe", "C:\\Apps\\\x95\x5C\\QVUninst.exe"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.executable);
+    sim::Machine m = test::NewMachine(sim::Family::NT, row.codePage);
+    m.executablePath = row.executable;
+    std::string reported;
+    test::RunInProcess(m, [&] {
+      char path[MAX_PATH];
+      DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+      reported.assign(path, length);
+      return 0;
+    });
+    EXPECT_EQ(reported, row.reported);
+  }
+}
+
 TEST(SimProcess, ExitProcessEndsTheRunWithItsCode) {
   sim::Machine m = test::NewMachine();
   bool after = false;
