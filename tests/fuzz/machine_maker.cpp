@@ -97,8 +97,8 @@ class MachineMaker {
     m.libraries.push_back(sim::Library{std::string(kInstall) + "\\_SETUP.DLL",
                                        p_.ConsumeIntegralInRange(0, 3) != 0,
                                        static_cast<DWORD>(p_.ConsumeIntegralInRange(0, 2))});
-    AddWindowsFile(m, "QVUninst.ini", Holdable(m, MakeCatalog()));
-    AddWindowsFile(m, "QVFList.ini", Holdable(m, MakeManifest(m, monitor, entry)));
+    AddWindowsFile(m, "QVUninst.ini", ComparableProfile(Holdable(m, MakeCatalog())));
+    AddWindowsFile(m, "QVFList.ini", ComparableProfile(Holdable(m, MakeManifest(m, monitor, entry))));
     // Now and then memory runs out: while planning, or in the middle of the removal.
     if (p_.ConsumeIntegralInRange(0, 15) == 0) {
       int skip = p_.ConsumeIntegralInRange(0, 4);
@@ -122,6 +122,17 @@ class MachineMaker {
   // them through Unicode, which changes an invalid double-byte sequence.
   std::string Holdable(const sim::Machine &m, const std::string &text) const {
     return portable_ ? ValidInCodePage(m.codePage, text) : text;
+  }
+
+  // Which characters a profile read trims from a value's ends beyond blanks
+  // and tabs is not documented; Wine also trims vertical tab, form feed and
+  // Ctrl-Z. Portable machines' INI files hold none of the three, so that the
+  // comparison never depends on it.
+  std::string ComparableProfile(std::string text) const {
+    if (!portable_) return text;
+    for (char &c : text)
+      if (c == '\v' || c == '\f' || c == '\x1a') c = '_';
+    return text;
   }
 
   void AddWindowsFile(sim::Machine &m, const char *name, const std::string &text) {
@@ -161,6 +172,20 @@ class MachineMaker {
     paths_.push_back(m.executablePath);
   }
 
+  // Whether a file stands where one of the path's directories would: nothing
+  // can be placed below it (the running executable among them).
+  static bool FileAbove(const sim::Machine &m, const std::string &path) {
+    for (size_t at = 3; at < path.size(); ++at) {
+      if (sim::IsLeadByte(m, static_cast<unsigned char>(path[at]))) {
+        ++at;
+        continue;
+      }
+      std::string above = path.substr(0, at);
+      if (path[at] == '\\' && sim::Exists(m, above) && !sim::IsDirectory(m, above)) return true;
+    }
+    return false;
+  }
+
   // A path built from the machine's own, then bent the ways a manifest can be.
   std::string MakePath(sim::Machine &m) {
     std::string path = paths_[p_.ConsumeIntegralInRange<size_t>(0, paths_.size() - 1)];
@@ -193,7 +218,7 @@ class MachineMaker {
         size_t length = kLengths[p_.ConsumeIntegralInRange<size_t>(0, std::size(kLengths) - 1)];
         path = PadTo(path + "\\", length < path.size() + 2 ? path.size() + 2 : length, 'L');
         for (size_t cut : {127u, 128u, 259u, 260u}) {
-          if (path.size() > cut && path[cut - 1] != '\\') {
+          if (path.size() > cut && path[cut - 1] != '\\' && !FileAbove(m, path.substr(0, cut))) {
             sim::AddFile(m, path.substr(0, cut), "trap");
           }
         }

@@ -15,7 +15,8 @@ struct MakerOptions {
   // Only what a real system can hold and both runners lay down: no failure
   // injection, locks or refused opens (a machine folder under Wine has none),
   // registry key names of at most 255 characters, names, titles and INI
-  // files that are valid text in the machine's code page.
+  // files that are valid text in the machine's code page, and no characters
+  // at a profile value's ends whose trimming the platform leaves undocumented.
   bool portable = false;
 };
 
