@@ -60,7 +60,8 @@ def ports_in_use(outcome):
 def spooler_deletes_what_a_printer_uses(item, on_sim, on_wine, sim, wine):
     """A monitor's key, its Ports key or a port's key that the stand-in kept
     and Wine deleted, while a printer still prints to that port (or to one
-    of that monitor's ports) on the stand-in."""
+    of that monitor's ports, for the monitor and every port deleted with it)
+    on the stand-in."""
     if not (item.startswith('registry:') and on_sim == 'present' and on_wine == 'absent'):
         return False
     path = item[len('registry:'):]
@@ -69,9 +70,11 @@ def spooler_deletes_what_a_printer_uses(item, on_sim, on_wine, sim, wine):
     below = path[len(MONITORS):].split('\\')
     ports_key = mf.fold(MONITORS + below[0] + '\\Ports') + '\\'
     ports = {k[len(ports_key):] for k in sim.registry if k.startswith(ports_key) and '\\' not in k[len(ports_key):]}
-    if len(below) >= 3:
-        ports = {mf.fold(below[2])}
-    return bool(ports & ports_in_use(sim))
+    monitor_in_use = bool(ports & ports_in_use(sim))
+    if len(below) >= 3:  # a port's key: in use itself, or gone with the monitor Wine deleted in use
+        monitor_gone = mf.fold(MONITORS + below[0]) not in wine.registry
+        return mf.fold(below[2]) in ports_in_use(sim) or (monitor_gone and monitor_in_use)
+    return monitor_in_use
 
 
 WINE_RULES = [

@@ -80,6 +80,11 @@ def main():
     options = parser.parse_args()
     if not options.machine and not (options.seed and options.gen):
         parser.error('give --machine, or --seed with --gen')
+    for tool in (options.sim, options.gen):
+        if tool and not os.path.exists(tool):
+            print('%s is missing: build the host preset first (tools/test.sh does; qvmachine-gen needs clang\'s '
+                  'FuzzedDataProvider.h, from tools/install_deps.sh)' % tool)
+            return 2
 
     work = options.keep or tempfile.mkdtemp(prefix='qv-differential-')
     os.makedirs(work, exist_ok=True)

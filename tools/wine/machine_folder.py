@@ -278,6 +278,11 @@ def split_path(path, code_page):
     return pieces
 
 
+def normal_path(path, code_page):
+    """A drive path with its separators collapsed, as the file system names it."""
+    return path[:2] + '\\' + '\\'.join(split_path(path[3:], code_page))
+
+
 # ---- drive trees --------------------------------------------------------------
 
 def host_relative(path, code_page):

@@ -260,7 +260,8 @@ class Machine:
         self.code_page = int(mf.get(machine, 'CodePage', '1252'), 0)
         self.windows_dir = mf.get(machine, 'WindowsDirectory', 'C:\\WINDOWS')
         self.current_dir = mf.get(machine, 'CurrentDirectory', 'C:\\WINDOWS')
-        self.executable = mf.get(machine, 'Executable', 'C:\\Program Files\\Lumora\\QVUninst.exe')
+        self.executable = mf.normal_path(mf.get(machine, 'Executable', 'C:\\Program Files\\Lumora\\QVUninst.exe'),
+                                         int(mf.get(machine, 'CodePage', '1252'), 0))
         reg_path = os.path.join(folder, 'registry.reg')
         self.registry = mf.parse_reg(mf.read_text(reg_path)) if os.path.exists(reg_path) else {}
         self.tree = mf.read_tree(folder, self.sections)

@@ -533,6 +533,41 @@ static void ExportKey(FILE *file, HKEY parent, const char *name, const char *pat
   RegCloseKey(key);
 }
 
+/* The next backslash that is a separator, not a double-byte trail byte. */
+static const char *NextSeparator(const char *text) {
+  for (; *text; ++text) {
+    if (IsDBCSLeadByte((BYTE)*text) && text[1])
+      ++text;
+    else if (*text == '\\')
+      return text;
+  }
+  return NULL;
+}
+
+/* A subtree named by its full path, opened one key at a time. */
+static void ExportPath(FILE *file, const char *path) {
+  char name[4096];
+  const char *start = path;
+  HKEY parent = HKEY_LOCAL_MACHINE;
+  for (;;) {
+    const char *end = NextSeparator(start);
+    size_t length = end ? (size_t)(end - start) : strlen(start);
+    HKEY key;
+    if (length >= sizeof name) break;
+    memcpy(name, start, length);
+    name[length] = 0;
+    if (!end) {
+      ExportKey(file, parent, name, path);
+      break;
+    }
+    if (RegOpenKeyExA(parent, name, 0, KEY_READ, &key) != ERROR_SUCCESS) break;
+    if (parent != HKEY_LOCAL_MACHINE) RegCloseKey(parent);
+    parent = key;
+    start = end + 1;
+  }
+  if (parent != HKEY_LOCAL_MACHINE) RegCloseKey(parent);
+}
+
 static void WriteRegistry(void) {
   char path[MAX_PATH * 2];
   FILE *file;
@@ -541,8 +576,7 @@ static void WriteRegistry(void) {
   file = fopen(path, "wb");
   if (!file) Fail("cannot write registry.reg");
   fputs("REGEDIT4\n\n", file);
-  for (i = 0; i < control.exportCount; ++i)
-    ExportKey(file, HKEY_LOCAL_MACHINE, control.exports[i], control.exports[i]);
+  for (i = 0; i < control.exportCount; ++i) ExportPath(file, control.exports[i]);
   fclose(file);
 }
 
