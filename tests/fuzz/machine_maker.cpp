@@ -113,8 +113,11 @@ class MachineMaker {
   std::vector<std::string> paths_;  // directories and files of the machine, for the manifest to name
   std::vector<std::string> ports_;  // the product monitor's port names
 
-  // The registry holds key names of at most 255 characters.
-  bool FitsKeyName(const std::string &name) const { return !portable_ || name.size() <= 255; }
+  // The platform documents a key name of at most 255 characters, counted as
+  // its absolute path from the base key ("HKEY_LOCAL_MACHINE\\...").
+  bool FitsKeyPath(const std::string &path) const {
+    return !portable_ || sizeof "HKEY_LOCAL_MACHINE\\" - 1 + path.size() <= 255;
+  }
 
   // Names and titles are Unicode on a real system: portable machines keep
   // only what converts from the machine's code page and back. So do their
@@ -301,7 +304,7 @@ class MachineMaker {
 
   void MakeRegistry(sim::Machine &m, const std::string &monitor, const std::string &entry) {
     std::string monitorKey = std::string(kMonitorsRoot) + "\\" + monitor;
-    if (p_.ConsumeIntegralInRange(0, 7) && FitsKeyName(monitor)) {
+    if (p_.ConsumeIntegralInRange(0, 7) && FitsKeyPath(monitorKey + "\\Ports")) {
       sim::CreateKey(m, monitorKey);
       // The spooler loads a monitor by its library: without one it has no monitor.
       sim::SetString(m, monitorKey, "Driver", "QVMon.dll");
@@ -314,7 +317,7 @@ class MachineMaker {
         std::string port = Holdable(m, MakePortName());
         // A port name is unique across the spooler: never one of the other monitor's.
         if (port.empty() || port.find('\\') != std::string::npos || sim::Fold(m, port) == "LPT2:" ||
-            !FitsKeyName(port))
+            !FitsKeyPath(monitorKey + "\\Ports\\" + port))
           continue;
         std::string portKey = monitorKey + "\\Ports\\" + port;
         sim::CreateKey(m, portKey);
@@ -329,7 +332,7 @@ class MachineMaker {
     sim::CreateKey(m, std::string(kMonitorsRoot) + "\\Local Port\\Ports\\LPT2:");
     sim::SetString(m, std::string(kUninstallRoot) + "\\Other Tool", "DisplayName", "Other Tool");
     std::string entryKey = std::string(kUninstallRoot) + "\\" + entry;
-    if (entry.find('\\') == std::string::npos && !entry.empty() && FitsKeyName(entry) &&
+    if (entry.find('\\') == std::string::npos && !entry.empty() && FitsKeyPath(entryKey + "\\Sub") &&
         p_.ConsumeIntegralInRange(0, 5)) {
       SetValue(m, entryKey, "DisplayName", "Lumora");
       SetValue(m, entryKey, "UninstallString", "QVUninst.exe");

@@ -14,9 +14,10 @@ namespace fuzz {
 struct MakerOptions {
   // Only what a real system can hold and both runners lay down: no failure
   // injection, locks or refused opens (a machine folder under Wine has none),
-  // registry key names of at most 255 characters, names, titles and INI
-  // files that are valid text in the machine's code page, and no characters
-  // at a profile value's ends whose trimming the platform leaves undocumented.
+  // registry keys whose absolute path has at most 255 characters (the
+  // documented limit), names, titles and INI files that are valid text in the
+  // machine's code page, and no characters at a profile value's ends whose
+  // trimming the platform leaves undocumented.
   bool portable = false;
 };
 
