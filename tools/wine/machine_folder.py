@@ -7,6 +7,7 @@ bytes of any code page pass through unchanged. Lines end at a line feed only,
 and only blanks and tabs are trimmed: the machine's bytes 0x85, 0x1C or 0xA0
 are text, as they are to the platform.
 """
+import codecs
 import os
 import re
 
@@ -235,7 +236,6 @@ def _c1_as_is(error):
                  for c in error.object[error.start:error.end]), error.end
 
 
-import codecs  # noqa: E402
 codecs.register_error('qv-c1', _c1_as_is)
 
 
