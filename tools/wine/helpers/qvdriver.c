@@ -57,8 +57,15 @@ static DWORD uninstallerVersion;
 static UINT uninstallerCodePage;
 static int progressSeen;
 
+/* The processes the driver started: a failure ends them too, or Wine would
+ * wait for them. */
+static HANDLE startedProcesses[MAX_ITEMS + 1];
+static int startedProcessCount;
+
 static void Fail(const char *what) {
+  int i;
   fprintf(stderr, "qvdriver: %s (error %lu)\n", what, (unsigned long)GetLastError());
+  for (i = 0; i < startedProcessCount; ++i) TerminateProcess(startedProcesses[i], 2);
   exit(2);
 }
 
@@ -169,6 +176,7 @@ static HANDLE StartProcess(const char *commandLine, const char *directory, DWORD
   else
     CloseHandle(process.hThread);
   if (processId) *processId = process.dwProcessId;
+  if (startedProcessCount < MAX_ITEMS + 1) startedProcesses[startedProcessCount++] = process.hProcess;
   return process.hProcess;
 }
 
@@ -198,7 +206,9 @@ static int StartWindowKeepers(HANDLE *keepers) {
     const char *title = control.windows[i][0];
     const char *className = control.windows[i][1];
     int waited;
-    snprintf(line, sizeof line, "\"%s\" %s %s", control.keeper, control.windowsHex[i][0],
+    /* "-" stands for an empty text, which would be no argument at all. */
+    snprintf(line, sizeof line, "\"%s\" %s %s", control.keeper,
+             control.windowsHex[i][0][0] ? control.windowsHex[i][0] : "-",
              control.windowsHex[i][1][0] ? control.windowsHex[i][1] : "-");
     keepers[started] = StartProcess(line, NULL, NULL, NULL);
     if (!keepers[started]) Fail("cannot start the window keeper");
