@@ -84,3 +84,12 @@ foreach(line ${QV_WINE_SCENARIO_LINES})
   string(REGEX REPLACE "^\\[(.*)\\].*" "\\1" scenario "${line}")
   set(versions "")
 endforeach()
+
+# The differential check's fixed-seed sample: random machines from the fuzz
+# target's builder (the host build's qvmachine-gen), each on the stand-in and
+# under Wine. By hand: tests/wine/differential.py with more seeds and machines.
+add_test(NAME wine.differential
+         COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/wine/differential.py --seed 1 --count 12 -j 1
+                 --sim ${CMAKE_SOURCE_DIR}/build/host/qvuninst-sim --gen ${CMAKE_SOURCE_DIR}/build/host/qvmachine-gen
+                 --build ${CMAKE_BINARY_DIR})
+set_tests_properties(wine.differential PROPERTIES LABELS wine TIMEOUT 1800)
