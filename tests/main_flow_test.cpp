@@ -3,6 +3,7 @@
 // arranges its own deletion on each family.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "flow_fixtures.h"
@@ -31,6 +32,17 @@ const char kCatalog[] =
 const std::string kQuestionBox = "Lumora Uninstaller|Uninstall Lumora Mail\nReally?|36";
 
 bool Called(const sim::Machine &m, const std::string &function) { return !sim::CallsTo(m, function).empty(); }
+
+// Whether every library looked into or released is one that LoadLibraryA gave.
+bool OnlyLoadedLibrariesUsed(const sim::Machine &m) {
+  std::vector<std::string> loaded;
+  for (const sim::Call &call : sim::CallsTo(m, "LoadLibraryA"))
+    if (call.result != sim::Hex(0)) loaded.push_back(call.result);
+  for (const char *use : {"GetProcAddress", "FreeLibrary"})
+    for (const sim::Call &call : sim::CallsTo(m, use))
+      if (std::find(loaded.begin(), loaded.end(), call.args[0]) == loaded.end()) return false;
+  return true;
+}
 
 bool ReadManifest(const sim::Machine &m) {
   for (const sim::Call &call : sim::CallsTo(m, "GetPrivateProfileStringA"))
@@ -103,6 +115,7 @@ TEST(MainFlow, RefusesBeforeAskingAndChangesNothing) {
     EXPECT_EQ(Boxes(m), std::vector<std::string>{c.box});
     EXPECT_EQ(ReadManifest(m), c.manifestRead);
     EXPECT_EQ(Called(m, "LoadLibraryA"), c.libraryLoaded);
+    EXPECT_TRUE(OnlyLoadedLibrariesUsed(m));
     EXPECT_EQ(test::Snapshot(m), before);
     EXPECT_EQ(sim::LastRunLeftovers().libraries, 0);
     EXPECT_EQ(sim::LastRunLeftovers().registryKeys, 0);

@@ -61,6 +61,36 @@ TEST(MonitorInfoTest, ValuesAndTheirLimits) {
   }
 }
 
+// No monitor key, or an InstallPath stored without its terminator that
+// leaves no room for one: nothing is read, the record stays as passed in.
+TEST(MonitorInfoTest, NoKeyOrNoWholeInstallPathGivesNothing) {
+  const struct {
+    const char *label;
+    bool key;
+    std::string installPath;  // stored as REG_BINARY, no terminator
+    int expected;
+  } rows[] = {
+      {"no monitor key", false, "C:\\Lumora", 0},
+      {"260 bytes without a terminator", true, std::string(260, 'p'), 0},
+      {"259 bytes without a terminator", true, std::string(259, 'p'), 1},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = test::NewMachine();
+    if (row.key) sim::SetBinary(m, test::kMonitorKey, "InstallPath", row.installPath);
+    MonitorInfo info = Untouched();
+    int result = -1;
+    test::RunInProcess(m, [&] { return result = ReadMonitorInfo(&info, test::kMonitor); });
+    EXPECT_EQ(result, row.expected);
+    if (row.expected) {
+      EXPECT_EQ(std::string(info.InstallPath), row.installPath);
+    } else {
+      MonitorInfo before = Untouched();
+      EXPECT_EQ(0, memcmp(&before, &info, sizeof info));
+    }
+  }
+}
+
 // A name whose key path can't be formed whole names no monitor; no cut path is opened.
 TEST(MonitorInfoTest, MonitorNamesThatCantFormThePath) {
   struct Row {
