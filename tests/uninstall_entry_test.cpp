@@ -116,6 +116,8 @@ TEST(UninstallEntry, DeletesTheKeyOrStripsItsDisplayValues) {
   }
 }
 
+const std::string kTooLong(460, 'n');
+
 TEST(UninstallEntry, TouchesNothingForANameItCannotUse) {
   const struct {
     const char *label;
@@ -123,6 +125,7 @@ TEST(UninstallEntry, TouchesNothingForANameItCannotUse) {
   } cases[] = {
       {"null", nullptr},
       {"empty", ""},
+      {"too long for the key path: never cut", kTooLong.c_str()},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
