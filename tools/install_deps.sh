@@ -32,15 +32,60 @@ missing_of() {
   done
 }
 
+# A mirror caught mid-sync serves an index of the wrong size. Try again a
+# little later; if it still fails, go on with the indexes apt did get, and
+# remember the suites it could not read.
+unread_suites=()
+apt_refresh() {
+  local attempt log
+  log=$(mktemp)
+  for attempt in 1 2 3; do
+    if apt-get update -qq -o Acquire::Retries=3 2>"$log"; then
+      rm -f "$log"
+      unread_suites=()
+      return 0
+    fi
+    cat "$log" >&2
+    [ $attempt = 3 ] && break
+    echo "install_deps: apt-get update failed, trying again in $((attempt * 20)) s" >&2
+    sleep $((attempt * 20))
+  done
+  mapfile -t unread_suites < <(sed -n 's|.*Failed to fetch .*/dists/\([^/]*\)/.*|\1|p' "$log" | sort -u)
+  rm -f "$log"
+  echo "install_deps: apt-get update could not read ${unread_suites[*]:-some index}; going on with the rest" >&2
+}
+
+# With one architecture's index of a suite missing, the other architecture's
+# packages from that suite can't be matched (a multi-arch library must have one
+# version on both). Then install from the suites read whole: a suite left out
+# is held at the priority of what is installed, so nothing is downgraded.
+apt_get_install() {
+  if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null; then
+    return 0
+  fi
+  [ ${#unread_suites[@]} -gt 0 ] || return 1
+  local pins suite
+  pins=$(mktemp)
+  for suite in "${unread_suites[@]}"; do
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\n' "$suite" >>"$pins"
+  done
+  echo "install_deps: installing again without ${unread_suites[*]}, whose index apt could not read" >&2
+  local status=0
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    -o Dir::Etc::Preferences="$pins" "$@" >/dev/null || status=$?
+  rm -f "$pins"
+  return $status
+}
+
 apt_updated=0
 apt_install() {
   [ $# -gt 0 ] || return 0
   echo "Installing: $*"
   if [ $apt_updated = 0 ]; then
-    apt-get update -qq
+    apt_refresh
     apt_updated=1
   fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  apt_get_install "$@"
 }
 
 wanted=("${demo_packages[@]}")
@@ -124,12 +169,11 @@ install_backports_emulator() {
     apt_updated=0
   fi
   if [ $apt_updated = 0 ]; then
-    apt-get update -qq
+    apt_refresh
     apt_updated=1
   fi
   echo "Installing: qemu-user-static (bookworm-backports)"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t bookworm-backports \
-    qemu-user-static >/dev/null
+  apt_get_install -t bookworm-backports qemu-user-static
 }
 
 register_emulator() {
