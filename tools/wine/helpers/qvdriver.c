@@ -69,6 +69,12 @@ static void Fail(const char *what) {
   exit(2);
 }
 
+/* How far the driver got, for a run that never ends. */
+static void Step(const char *what) {
+  printf("qvdriver: %s\n", what);
+  fflush(stdout);
+}
+
 static void CopyField(char *field, size_t capacity, const char *value) {
   if (strlen(value) >= capacity) Fail("control value too long");
   strcpy(field, value);
@@ -299,6 +305,14 @@ static int IsVisibleButton(HWND box, int id) {
   return button && IsWindowVisible(button);
 }
 
+/* A message to the uninstaller's window waits for its thread: bounded, so a
+ * thread that stops answering can't keep the driver from its own time limit. */
+static LRESULT AskWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 10000, &answer)) return 0;
+  return (LRESULT)answer;
+}
+
 /* MB_* style as the box shows it: buttons, icon, default button, topmost. */
 static UINT StyleOf(HWND box) {
   static const struct {
@@ -314,7 +328,7 @@ static UINT StyleOf(HWND box) {
   size_t i;
   int shown[3] = {0, 0, 0};
   ULONG_PTR icon = (ULONG_PTR)GetPropA(box, "QVBoxIcon");
-  LRESULT defaultId = SendMessageA(box, DM_GETDEFID, 0, 0);
+  LRESULT defaultId = AskWindow(box, DM_GETDEFID, 0, 0);
   for (i = 0; i < sizeof kButtonSets / sizeof kButtonSets[0]; ++i) {
     int j, all = 1;
     for (j = 0; j < 3 && kButtonSets[i].ids[j]; ++j) all &= IsVisibleButton(box, kButtonSets[i].ids[j]);
@@ -343,7 +357,7 @@ static void AnswerBox(HWND box) {
   record = &boxes[boxCount++];
   record->window = box;
   GetWindowTextA(box, record->caption, sizeof record->caption);
-  GetDlgItemTextA(box, MESSAGE_BOX_TEXT_ID, record->text, sizeof record->text);
+  AskWindow(GetDlgItem(box, MESSAGE_BOX_TEXT_ID), WM_GETTEXT, sizeof record->text, (LPARAM)record->text);
   record->style = StyleOf(box);
   if (!uninstallerVersion) uninstallerVersion = (DWORD)(ULONG_PTR)GetPropA(box, "QVVersion");
   if (!uninstallerCodePage) uninstallerCodePage = (UINT)(ULONG_PTR)GetPropA(box, "QVCodePage");
@@ -619,13 +633,16 @@ int main(int argc, char **argv) {
   }
   ReadControl(argv[1]);
   RegisterPrinterDrivers();
+  Step("printer drivers registered");
   keeperCount = StartWindowKeepers(keepers);
   hook = InstallHook();
+  Step("window keepers and hook in place");
   snprintf(commandLine, sizeof commandLine, "\"%s\"", control.exe);
   uninstaller = StartProcess(commandLine, control.cwd, &uninstallerId, &uninstallerThread);
   if (!uninstaller) Fail("cannot start the uninstaller");
   LoadJobStandIn(uninstaller, uninstallerThread);
   CloseHandle(uninstallerThread);
+  Step("uninstaller started, job stand-in loaded");
   started = GetTickCount();
   for (;;) {
     MSG message;
@@ -647,6 +664,7 @@ int main(int argc, char **argv) {
     TerminateProcess(keepers[i], 0);
     CloseHandle(keepers[i]);
   }
+  Step("uninstaller ended");
   WaitForCommandInterpreters();
   WriteResult(exitCode);
   WritePrinters();
