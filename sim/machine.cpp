@@ -176,6 +176,11 @@ bool ShouldFail(Machine &m, const char *function) {
   return false;
 }
 
+std::string ExecutablePathOf(const Machine &m) {
+  std::string normalized = NormalizePath(m, m.executablePath);
+  return normalized.empty() ? m.executablePath : normalized;
+}
+
 void FailNext(Machine &m, const std::string &function, int count, DWORD error, int skip) {
   m.failRules.push_back(FailRule{function, skip, count, error});
 }

@@ -242,6 +242,9 @@ bool IsLeadByte(const Machine &m, unsigned char c);
 // backslash dropped (but for a root), "." and ".." resolved; "" when invalid.
 std::string NormalizePath(const Machine &m, const std::string &path);
 std::string FoldPath(const Machine &m, const std::string &path);
+// The executable's path as the loader keeps it: normalised as every path it
+// opens (as written when it is no valid path).
+std::string ExecutablePathOf(const Machine &m);
 
 // Failure injection: true when this call of `function` is to fail; sets the
 // machine's last error.

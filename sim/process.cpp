@@ -51,9 +51,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
   Machine &m = sim::Current();
   DWORD result = 0;
   if (!sim::ShouldFail(m, "GetModuleFileNameA") && nSize > 0) {
-    // The loader keeps the image's full path, normalised as every path it opens.
-    std::string normalized = sim::NormalizePath(m, m.executablePath);
-    const std::string &path = normalized.empty() ? m.executablePath : normalized;
+    const std::string path = sim::ExecutablePathOf(m);
     if (path.size() < nSize) {
       path.copy(lpFilename, path.size());
       lpFilename[path.size()] = 0;

@@ -60,9 +60,8 @@ apt_refresh() {
 # version on both). Then install from the suites read whole: a suite left out
 # is held at the priority of what is installed, so nothing is downgraded.
 apt_get_install() {
-  if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null; then
-    return 0
-  fi
+  local install=(apt-get install -y -qq --no-install-recommends)
+  DEBIAN_FRONTEND=noninteractive "${install[@]}" "$@" >/dev/null && return 0
   [ ${#unread_suites[@]} -gt 0 ] || return 1
   local pins suite
   pins=$(mktemp)
@@ -71,8 +70,7 @@ apt_get_install() {
   done
   echo "install_deps: installing again without ${unread_suites[*]}, whose index apt could not read" >&2
   local status=0
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    -o Dir::Etc::Preferences="$pins" "$@" >/dev/null || status=$?
+  DEBIAN_FRONTEND=noninteractive "${install[@]}" -o Dir::Etc::Preferences="$pins" "$@" >/dev/null || status=$?
   rm -f "$pins"
   return $status
 }

@@ -101,16 +101,10 @@ bool Within(const std::string &foldedPath, const std::string &foldedRoot) {
          (foldedPath == foldedRoot || foldedPath.compare(0, foldedRoot.size() + 1, foldedRoot + "\\") == 0);
 }
 
-// The executable's own path as the platform reports it: normalised.
-std::string OwnPath(const sim::Machine &m) {
-  std::string normalized = sim::NormalizePath(m, m.executablePath);
-  return normalized.empty() ? m.executablePath : normalized;
-}
-
 // The own path and the leading parts of it that end at a separator, each a
 // folder holding the executable: the only things left for the restart.
 std::vector<std::string> Scheduled(const sim::Machine &m) {
-  const std::string own = OwnPath(m);
+  const std::string own = sim::ExecutablePathOf(m);
   if (m.family != sim::Family::NT || own.size() > kOwnPathMax) return {};
   std::vector<std::string> folded = {sim::Fold(m, own)};
   std::vector<size_t> cuts = Separators(m, own);
@@ -125,7 +119,7 @@ std::string CheckScheduled(const Expectations &e, const sim::Machine &after) {
   size_t next = 0;
   for (const sim::Call &c : sim::CallsTo(after, "MoveFileExA")) {
     std::string folded = sim::Fold(after, c.args[0]);
-    if (next == 0 && (e.scheduled.empty() || c.args[0] != OwnPath(after)))
+    if (next == 0 && (e.scheduled.empty() || c.args[0] != sim::ExecutablePathOf(after)))
       return "MoveFileExA first on what is not the executable's own path: " + c.args[0];
     while (next < e.scheduled.size() && e.scheduled[next] != folded) ++next;
     if (next == e.scheduled.size())

@@ -454,7 +454,6 @@ def run_driver(wine, prefix_dir, display):
                         timeout=300, extra_env={'QV_PROCESS_LOG': TOOLS_DIR + '\\out\\processes.txt',
                                                 'QV_JOBS': JOB_LIST, 'QV_OPENED_LOG': OPENED_LOG})
     except subprocess.TimeoutExpired as error:
-        wine.server_call(prefix_dir, '-k')
         # The driver's steps say how far it got.
         raise DriverHung('the driver did not end in %d s; it said:\n%s'
                          % (error.timeout, (error.output or b'').decode('latin-1')))
@@ -638,8 +637,8 @@ def convert_shots(prefix, shots_out):
 
 
 def run_in_fresh_prefix(wine, machine, answers, version_name, options):
-    """One run of the machine in a prefix of its own: the driver's output, the
-    uninstaller's time, the machine written back and the version it saw."""
+    """One run of the machine in a prefix of its own: the uninstaller's time,
+    the machine written back and the version it saw."""
     runs = os.path.join(os.path.dirname(wine.template), 'wine-runs')
     os.makedirs(runs, exist_ok=True)
     prefix_dir = tempfile.mkdtemp(prefix='run-', dir=runs)
@@ -670,7 +669,7 @@ def run_in_fresh_prefix(wine, machine, answers, version_name, options):
             log('prefix kept in ' + prefix_dir)
         else:
             shutil.rmtree(prefix_dir, ignore_errors=True)
-    return output, seconds, result, version
+    return seconds, result, version
 
 
 def main():
@@ -699,12 +698,12 @@ def main():
         answers = options.answers.split(',') if options.answers is not None else machine.answers
         answers = [a.strip().lower() for a in answers if a.strip()]
         try:
-            output, seconds, result, version = run_in_fresh_prefix(wine, machine, answers, version_name, options)
+            seconds, result, version = run_in_fresh_prefix(wine, machine, answers, version_name, options)
         except DriverHung as error:
             # Seen once in some hundreds of runs under the emulator: the driver
             # hung past all its own time limits. A second hang fails the run.
             log('%s\nrunning the machine once more, in a fresh prefix' % error)
-            output, seconds, result, version = run_in_fresh_prefix(wine, machine, answers, version_name, options)
+            seconds, result, version = run_in_fresh_prefix(wine, machine, answers, version_name, options)
         log('%s run (GetVersion 0x%08X): uninstaller %.1f s, whole run %.1f s; machine written to %s'
             % (version_name, version, seconds, time.time() - started, options.out))
         exit_code = mf.get(mf.sections_named(result, 'Result')[0][1], 'ExitCode', '2')
