@@ -102,6 +102,13 @@ int NextPathPiece(const char **cursor, const char **piece, TextSize *length) {
   return 1;
 }
 
+int IsUncPath(const char *path) { return path[0] == '\\' && path[1] == '\\'; }
+
+int IsFullPath(const char *path) {
+  int letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+  return (letter && path[1] == ':' && path[2] == '\\') || IsUncPath(path);
+}
+
 namespace {
 char FoldLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 }  // namespace

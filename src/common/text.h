@@ -38,6 +38,12 @@ char *LastPathSeparator(char *text);
 // when no piece is left. Separators are found DBCS-aware.
 int NextPathPiece(const char **cursor, const char **piece, TextSize *length);
 
+// 1 for a full path: a drive path (C:\...) or a UNC path (\\server\share...).
+// Anything else is resolved against the current directory or searched for
+// along a path, and so names something the manifest or the registry never did.
+int IsFullPath(const char *path);
+int IsUncPath(const char *path);
+
 // 1 when path lies inside directory: path begins with directory and goes on
 // with a separator right after it. Compared character by character in the
 // system's ANSI code page: a lead byte and its trail byte are one character,

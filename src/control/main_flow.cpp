@@ -2,6 +2,7 @@
 // lacks the privilege (NT family) or while jobs wait on the monitor's ports;
 // asks; on Yes removes the product behind the progress dialog, reports
 // completion and arranges the deletion of its own executable.
+#include "../common/family.h"
 #include "../common/text.h"
 #include "../removal/removal.h"
 #include "../spooler/spooler.h"
@@ -16,8 +17,6 @@ typedef DWORD(WINAPI *CheckUserPrivilegeProc)(DWORD reserved, LPVOID scratch);
 
 const char kApplicationError[] = "Application error.";
 const UINT kQuestionStyle = MB_YESNO | MB_ICONQUESTION;
-
-int IsWindowsNt(void) { return GetVersion() < 0x80000000; }
 
 int RefuseWith(const char *text, UINT style) {
   MessageBoxA(NULL, text, catalog.TitleDIALOG, style);
@@ -34,13 +33,6 @@ int WizardIsOpen(void) {
 
 // A library is only ever loaded by a full path read whole: a relative or
 // empty one would be looked for along the library search path.
-int IsFullPath(const char *path) {
-  int drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':' &&
-              path[2] == '\\';
-  int unc = path[0] == '\\' && path[1] == '\\';
-  return drive || unc;
-}
-
 int FormSetupLibraryPath(char *libraryPath, TextSize capacity) {
   char monitor[kMonitorNameSize];
   ReadMonitorName(monitor);
@@ -86,53 +78,7 @@ int UserConfirms(void) {
   return MessageBoxA(NULL, question, catalog.TitleDIALOG, kQuestionStyle) == IDYES;
 }
 
-// 1 with the executable's full path, or 0 when the path did not fit whole:
-// a cut path could name another file.
-int ReadOwnPath(char *path, DWORD capacity) {
-  DWORD length = GetModuleFileNameA(NULL, path, capacity);
-  return length > 0 && length < capacity;
-}
 }  // namespace
-
-void SpawnDeleteCommand(void) {
-  char ownPath[MAX_PATH];
-  if (!ReadOwnPath(ownPath, sizeof ownPath)) return;
-  // Quoted, so that a path with spaces is deleted as one file.
-  char commandLine[MAX_PATH];
-  if (!FormatTextWhole(commandLine, sizeof commandLine, "command.com /c del \"%s\"", ownPath)) return;
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) return;
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-}
-
-namespace {
-// The install folders that hold the executable could not be removed while it
-// ran. Entries run at the restart in the order made, and a folder goes only
-// if empty by then: so after the executable, deepest first. The others were
-// already removed by the last stage if they could be.
-void ScheduleEmptiedInstallFolders(const char *ownPath) {
-  for (PathNode *node = tail; node; node = node->prev)
-    if (DirectoryContains(node->path, ownPath)) MoveFileExA(node->path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
-}  // namespace
-
-void ScheduleSelfDelete(void) {
-  char ownPath[256];
-  int whole = ReadOwnPath(ownPath, sizeof ownPath);
-  if (!IsWindowsNt()) {
-    SpawnDeleteCommand();
-    return;
-  }
-  if (!whole) return;
-  // Deleted when the system next starts; no result is reported.
-  MoveFileExA(ownPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-  ScheduleEmptiedInstallFolders(ownPath);
-}
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {
   (void)previous;

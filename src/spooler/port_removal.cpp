@@ -3,6 +3,7 @@
 // and the monitor last. The spooler refuses to delete a port or a monitor that
 // a printer still uses, so the order matters. Results are not acted on: a step
 // that fails doesn't stop the ones after it, and nothing is retried.
+#include "../common/family.h"
 #include "../common/text.h"
 #include "spooler.h"
 
@@ -38,7 +39,7 @@ void RemovePortsAndMonitor(const char *monitorName) {
   EnumLocalPrinters(&printers, &count);
   // The NT family names the parallel port with its colon.
   char replacementPort[8];
-  CopyTextWhole(replacementPort, sizeof replacementPort, (GetVersion() & 0x80000000) ? "LPT1" : "LPT1:");
+  CopyTextWhole(replacementPort, sizeof replacementPort, IsWindowsNt() ? "LPT1:" : "LPT1");
   for (int i = 0; i < portCount; ++i)
     DetachAndDeletePort(portTable[i]->KeyName, printers, count, replacementPort);
   // "Windows 4.0" on both families: the local spooler does not look at it.
