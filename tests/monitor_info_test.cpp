@@ -155,26 +155,34 @@ TEST(MonitorInfoTest, EachValueReachesItsOwnField) {
 }
 
 // A text value needs room for itself and its terminator; a field with no
-// room, or more than the scratch buffer holds, is never written.
+// room, or more than the scratch buffer holds, is never written. Data stored
+// without a terminator that fills the whole capacity does not fit either.
 TEST(MonitorInfoTest, TextValueFitsItsFieldWithItsTerminator) {
   struct Row {
     const char *label;
     std::string stored;
+    bool unterminated;  // stored as REG_BINARY, without a terminator
     DWORD capacity;
     int expected;
     std::string field;  // "#": kept as passed in
   };
   const Row rows[] = {
-      {"no room at all", "", 0, 0, "#"},
-      {"room for the terminator only", "", 1, 1, ""},
-      {"one character too many", "abc", 3, 0, "#"},
-      {"an exact fit", "abc", 4, 1, "abc"},
-      {"more room than the scratch buffer", "abc", MAX_PATH + 1, 0, "#"},
+      {"no room at all", "", false, 0, 0, "#"},
+      {"room for the terminator only", "", false, 1, 1, ""},
+      {"one character too many", "abc", false, 3, 0, "#"},
+      {"an exact fit", "abc", false, 4, 1, "abc"},
+      {"more room than the scratch buffer", "abc", false, MAX_PATH + 1, 0, "#"},
+      {"no terminator, one byte short of the capacity", "abc", true, 4, 1, "abc"},
+      {"no terminator, filling the capacity", "abc", true, 3, 0, "#"},
+      {"no terminator, filling the whole scratch buffer", std::string(MAX_PATH, 'x'), true, MAX_PATH, 0, "#"},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.label);
     sim::Machine m = test::NewMachine();
-    sim::SetString(m, test::kMonitorKey, "Value", row.stored);
+    if (row.unterminated)
+      sim::SetBinary(m, test::kMonitorKey, "Value", row.stored);
+    else
+      sim::SetString(m, test::kMonitorKey, "Value", row.stored);
     char field[MAX_PATH + 2];
     memset(field, '#', sizeof field - 1);
     field[sizeof field - 1] = 0;

@@ -88,6 +88,25 @@ TEST(PendingJobsTest, FailuresOnTheWay) {
   }
 }
 
+// The second enumeration call follows the size the first reported, whatever
+// its error code: a spooler that reports the size with another code must not
+// make the jobs look absent.
+TEST(PendingJobsTest, SizeReportedWithAnotherErrorCode) {
+  for (const char *function : {"EnumPrintersA", "EnumJobsA"}) {
+    SCOPED_TRACE(function);
+    sim::Machine m = test::InstalledMachine(sim::Family::NT);
+    test::AddPrinter(m, "Mail1", "QVMAIL1:", 1);
+    bool first = true;
+    m.onCall = [&](const sim::Call &call) {
+      if (call.name != function || !first) return;
+      first = false;
+      m.lastError = ERROR_MORE_DATA;
+    };
+    EXPECT_EQ(0, test::RunInProcess(m, [] { return NoJobsPending(test::kMonitor); }));
+    EXPECT_EQ(2u, sim::CallsTo(m, function).size());
+  }
+}
+
 // The port's key path must fit whole; a cut one could name another key.
 TEST(PendingJobsTest, PortPathsAtTheLimit) {
   // "Lumora Mail Monitor": a port path has room for a port name of 185 characters.

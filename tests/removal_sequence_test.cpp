@@ -184,6 +184,23 @@ TEST(RemovalSequence, CutOrOverlongValuesAreNotActedOn) {
   EXPECT_EQ(m.clockMs, 0u);
 }
 
+// A monitor is deleted only when its ports were within reach: a name whose
+// Ports key path does not fit (over 201 characters) is taken for no monitor.
+TEST(RemovalSequence, AMonitorWhosePortsAreOutOfReachIsNoMonitor) {
+  for (size_t length : {201u, 202u, 207u}) {
+    SCOPED_TRACE(length);
+    const std::string name(length, 'm');
+    const std::string key = std::string(MONITORS_ROOT) + "\\" + name;
+    sim::Machine m = test::NewMachine(sim::Family::NT);
+    test::PutWindowsFile(m, "QVFList.ini", "[LPR]\nMonitor=" + name + "\n");
+    sim::SetString(m, key, "Driver", "QVMon.dll");
+    sim::CreateKey(m, key + "\\Ports\\P");
+    RunRemoval(m);
+    EXPECT_EQ(sim::CallsTo(m, "DeleteMonitorA").size(), length == 201 ? 1u : 0u);
+    EXPECT_EQ(sim::FindKey(m, key) == nullptr, length == 201);
+  }
+}
+
 TEST(RemovalSequence, MissingManifestLeavesOnlyTheIniFilesAndTheChain) {
   sim::Machine m = test::NewMachine(sim::Family::Win9x);
   test::PutWindowsFile(m, "QVFList.ini", "[UNINSTALL]\nPATH=C:\\Tools\\Mail\n");

@@ -26,6 +26,9 @@ extern HWND progressBar;
 
 #define CATALOG_FILE "QVUninst.ini"
 enum { kProgressDialogId = 102, kProgressBarId = 1000 };
+// The wizard search can match window titles or class names; the flow only
+// ever asks for titles. The class-name mode is kept as part of the search's
+// contract, not as dead code.
 enum { kTitleMode = 0, kClassNameMode = 1 };
 
 void LoadMessageCatalog(void);

@@ -5,6 +5,9 @@
 #include "control.h"
 
 namespace {
+// A title or class name of up to 255 characters; longer ones are compared by
+// their first 255, which is more than any search text holds.
+enum { kWindowTextSize = 256 };
 
 // The window's title or class name, at most 255 characters; "" when it has none.
 void FetchWindowText(HWND window, int mode, char *text, int capacity) {
@@ -22,7 +25,7 @@ void FetchWindowText(HWND window, int mode, char *text, int capacity) {
 HWND FindWindowByTitlePrefix(const char *searchText, int mode) {
   TextSize length = TextLength(searchText);
   if (length == 0) return NULL;
-  char text[256];
+  char text[kWindowTextSize];
   for (HWND window = GetTopWindow(GetDesktopWindow()); window; window = GetWindow(window, GW_HWNDNEXT)) {
     FetchWindowText(window, mode, text, sizeof text);
     if (ComparePrefix(text, searchText, length) == 0) return window;

@@ -21,6 +21,9 @@ void StripOneTrailingSeparator(char *text) {
 }
 }  // namespace
 
+// Both rules give 1 whatever happened: the removal goes on either way, and a
+// directory that stays simply stays. The result is kept for the rules'
+// callers' sake; don't make the removal depend on it.
 int RemoveDirectoryWalkUp(const char *path) {
   char working[kWorkingPathSize];
   // An entry longer than the working copy would be acted on cut: leave it.

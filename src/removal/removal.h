@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../common/text.h"
+#include "../spooler/spooler.h"
 #include "../win32.h"
 
 #define MANIFEST_FILE "QVFList.ini"
@@ -31,8 +32,10 @@ ManifestRead ReadManifestValue(const char *section, const char *key, char *buffe
 
 // The [LPR] Monitor value. Every reader (privilege check, pending-job check,
 // port and monitor removal) takes it through here, so that all of them see
-// the same name: the whole value, or "" when it is missing or would be cut.
-enum { kMonitorNameMax = 260, kMonitorNameSize = kMonitorNameMax + kReadSlack };
+// the same name: the whole value, or "" when it is missing, would be cut or
+// is longer than kMonitorNameMax. One buffer for all of them, so that no
+// check looks at a shorter copy of the name than the removal acts on.
+enum { kMonitorNameSize = kMonitorNameMax + kReadSlack };
 void ReadMonitorName(char *name /* kMonitorNameSize bytes */);
 
 void BuildRemovalPlan(void);

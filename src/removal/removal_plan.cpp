@@ -10,30 +10,39 @@ DWORD stepCount;
 namespace {
 enum { kInstallPathMax = 259, kListKeySize = 16, kFilesProbeMax = 127 };
 
-// Appends one separator-free piece (length bytes, not terminated) to text,
-// whose capacity counts the terminator. Gives 0 and leaves text as it was
-// when the result would not fit whole.
-int AppendPiece(char *text, TextSize capacity, const char *piece, TextSize length) {
-  TextSize used = TextLength(text);
-  if (used + length + 1 > capacity) return 0;
-  for (TextSize i = 0; i < length; ++i) text[used + i] = piece[i];
-  text[used + length] = 0;
+// Appends text (length bytes, not terminated) to prefix, whose capacity is
+// a node's. Gives 0 and leaves prefix as it was when the result would not
+// fit whole.
+int Append(char *prefix, const char *text, TextSize length) {
+  TextSize used = TextLength(prefix);
+  if (used + length + 1 > kNodePathSize) return 0;
+  for (TextSize i = 0; i < length; ++i) prefix[used + i] = text[i];
+  prefix[used + length] = 0;
   return 1;
 }
 
-// One node per prefix after the first component, shortest first. A prefix
-// that does not fit a node ends the chain there: no node ever holds a cut path.
+// Appends the next piece of the path at *cursor; 0 when none is left or it does not fit.
+int AppendNextPiece(char *prefix, const char **cursor) {
+  const char *piece;
+  TextSize length;
+  return NextPathPiece(cursor, &piece, &length) && Append(prefix, piece, length);
+}
+
+// One node per prefix below the root, shortest first. Only a full path is
+// taken: a rooted or relative one names folders of whatever the current
+// directory is. The root gets no node: the drive (C:), or for a UNC path the
+// share, which keeps its leading backslashes. A prefix that does not fit a
+// node ends the chain there: no node ever holds a cut path.
 void BuildInstallPathChain(const char *installPath) {
+  if (!IsFullPath(installPath)) return;
   char prefix[kNodePathSize];
   prefix[0] = 0;
   const char *cursor = installPath;
-  const char *piece;
-  TextSize length;
-  if (!NextPathPiece(&cursor, &piece, &length)) return;
-  if (!AppendPiece(prefix, sizeof prefix, piece, length)) return;
-  while (NextPathPiece(&cursor, &piece, &length)) {
-    if (!AppendPiece(prefix, sizeof prefix, "\\", 1)) return;
-    if (!AppendPiece(prefix, sizeof prefix, piece, length)) return;
+  if (IsUncPath(installPath) &&
+      !(Append(prefix, "\\\\", 2) && AppendNextPiece(prefix, &cursor) && Append(prefix, "\\", 1)))
+    return;
+  if (!AppendNextPiece(prefix, &cursor)) return;
+  while (Append(prefix, "\\", 1) && AppendNextPiece(prefix, &cursor)) {
     PathNode *node;
     AllocPathNode(&node);
     CopyTextWhole(node->path, sizeof node->path, prefix);
@@ -70,6 +79,9 @@ void AllocPathNode(PathNode **node) {
   ExitProcess(1);
 }
 
+// Walks from head to the last node although tail is at hand: the chain's
+// two ends are kept as the design keeps them, and a chain of a few nodes
+// built once costs nothing to walk. Keep it so.
 void AppendPathNode(PathNode **node) {
   PathNode *added = *node;
   added->next = 0;

@@ -26,7 +26,7 @@ int ReadTextValue(HKEY key, const char *valueName, char *field, DWORD capacity) 
 }
 
 int ReadMonitorInfo(MonitorInfo *info, const char *monitorName) {
-  char path[256];
+  char path[kMonitorKeyPathSize];
   if (!IsSingleKeyName(monitorName) ||
       !FormatTextWhole(path, sizeof path, "%s\\%s", MONITORS_ROOT, monitorName))
     return 0;

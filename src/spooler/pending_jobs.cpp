@@ -8,13 +8,14 @@
 namespace {
 
 // Asks for at most four jobs: only whether there is one matters. A job list
-// that can't be allocated counts as none.
+// that can't be allocated counts as none. The second call is keyed on the
+// size the first reported, not on its error code: a spooler that reports the
+// size with another code must not make jobs look absent.
 int PrinterHasJobs(HANDLE printer) {
   DWORD needed = 0;
   DWORD returned = 0;
-  if (EnumJobsA(printer, 0, 4, 1, NULL, 0, &needed, &returned) ||
-      GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
-    return 0;
+  EnumJobsA(printer, 0, 4, 1, NULL, 0, &needed, &returned);
+  if (needed == 0) return 0;
   LPBYTE jobs = static_cast<LPBYTE>(LocalAlloc(LPTR, needed));
   if (!jobs) return 0;
   int hasJobs = EnumJobsA(printer, 0, 4, 1, jobs, needed, &needed, &returned) && returned >= 1;
@@ -29,9 +30,9 @@ int EnumLocalPrinters(PRINTER_INFO_2A **printers, DWORD *count) {
   *count = 0;
   DWORD needed = 0;
   DWORD returned = 0;
-  if (EnumPrintersA(PRINTER_ENUM_LOCAL, NULL, 2, NULL, 0, &needed, &returned) ||
-      GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
-    return 1;  // no printers, or none that can be listed
+  // As for the jobs: a reported size is asked for, whatever the error code.
+  EnumPrintersA(PRINTER_ENUM_LOCAL, NULL, 2, NULL, 0, &needed, &returned);
+  if (needed == 0) return 1;  // no printers, or none that can be listed
   LPBYTE buffer = static_cast<LPBYTE>(LocalAlloc(LPTR, needed));
   if (!buffer) return 0;
   if (!EnumPrintersA(PRINTER_ENUM_LOCAL, NULL, 2, buffer, needed, &needed, &returned)) {
@@ -45,7 +46,7 @@ int EnumLocalPrinters(PRINTER_INFO_2A **printers, DWORD *count) {
 
 // A port name that can't be one key name, or whose path doesn't fit, is not the monitor's.
 int PortBelongsToMonitor(const char *monitorName, const char *portName) {
-  char path[260];
+  char path[kPortKeyPathSize];
   HKEY key;
   if (!portName || !IsSingleKeyName(monitorName) || !IsSingleKeyName(portName) ||
       !FormatTextWhole(path, sizeof path, "%s\\%s\\Ports\\%s", MONITORS_ROOT, monitorName, portName) ||

@@ -39,13 +39,13 @@ void ReadPortSettings(HKEY port, PortRecord *record) {
   ReadDwordValue(port, "AutoOrManual", &record->AutoOrManual);
   ReadDwordValue(port, "SerialNo", &record->SerialNo);
   ReadTextValue(port, "HostName", record->HostName, sizeof record->HostName);
-  ReadTextValue(port, "PortName", record->PortName, 33);  // at most 32 characters
+  ReadTextValue(port, "PortName", record->PortName, kPortNameReadSize);
 }
 
 // Fills record from the port at index; 0 when its name or its key can't be read whole.
 int ReadPortRecord(HKEY ports, const char *portsPath, DWORD index, PortRecord *record) {
   char name[sizeof record->KeyName];
-  char path[260];
+  char path[kPortKeyPathSize];
   HKEY port;
   if (RegEnumKeyA(ports, index, name, sizeof name) != ERROR_SUCCESS || !IsSingleKeyName(name) ||
       !FormatTextWhole(path, sizeof path, "%s\\%s", portsPath, name) ||
@@ -72,7 +72,7 @@ void FillPortTable(HKEY ports, const char *portsPath, int count) {
 }  // namespace
 
 void LoadPortTable(const char *monitorName) {
-  char portsPath[256];
+  char portsPath[kPortsKeyPathSize];
   HKEY ports;
   if (!IsSingleKeyName(monitorName) ||
       !FormatTextWhole(portsPath, sizeof portsPath, "%s\\%s\\Ports", MONITORS_ROOT, monitorName) ||

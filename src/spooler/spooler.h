@@ -6,6 +6,22 @@
 
 #define MONITORS_ROOT "System\\CurrentControlSet\\Control\\Print\\Monitors"
 
+// The fixed buffers the monitor's key paths are composed in. A path that
+// does not fit whole is never opened: a cut one names another key.
+enum { kMonitorKeyPathSize = 256, kPortsKeyPathSize = 256, kPortKeyPathSize = 260 };
+// The longest monitor name whose every key path fits (the Ports key path is
+// the tightest). A longer name is taken for no monitor at all: with its
+// ports out of reach, its jobs could not be checked nor its ports deleted.
+enum {
+  kMonitorNameMax = kPortsKeyPathSize - sizeof(MONITORS_ROOT "\\"
+                                                             "\\Ports")
+};
+// What the port table keeps of a port's "PortName": 32 characters.
+enum { kPortNameReadSize = 33 };
+
+// The monitor's values as the monitor keeps them. Only InstallPath is used
+// (to find _SETUP.DLL); the others are read into their fields all the same,
+// each bounded by its field, and stay for the record's shape.
 struct MonitorInfo {
   char InstallPath[260];
   char helpfile[260];
@@ -13,6 +29,9 @@ struct MonitorInfo {
   char Version[12];
 };
 
+// One port and the settings stored under its key. Only KeyName is used (the
+// port is deleted by it); the settings are the monitor's own and are read
+// without being acted on.
 struct PortRecord {
   // As wide as the enumeration's name buffer, so that every port name that
   // can be enumerated is kept whole: the port is deleted by this name.
