@@ -3,6 +3,7 @@
 // touch; then compares the machine after the run with the one before.
 #include "fuzz_oracle.h"
 
+#include <ctype.h>
 #include <stdio.h>
 
 #include "../run_leftovers.h"
@@ -13,7 +14,7 @@ namespace {
 const char kUninstallRoot[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kMonitorsRoot[] = "System\\CurrentControlSet\\Control\\Print\\Monitors";
 const size_t kListMax = 260, kDirectoryMax = 259, kInstallPathMax = 259, kNodeMax = 127, kEntryMax = 259,
-             kMonitorMax = 260, kOwnPathMax = 255;
+             kMonitorMax = 201, kOwnPathMax = 255;
 
 std::string Manifest(const sim::Machine &m) {
   auto it = m.files.find(sim::FoldPath(m, m.windowsDirectory + "\\QVFList.ini"));
@@ -67,9 +68,15 @@ std::vector<std::string> ChainNodes(const sim::Machine &m, const std::string &pa
     start = cut + 1;
   }
   std::vector<std::string> nodes;
-  if (pieces.empty() || pieces[0].size() > kNodeMax) return nodes;
-  std::string prefix = pieces[0];
-  for (size_t i = 1; i < pieces.size(); ++i) {
+  // Only a full path has a chain; a UNC path's root is its share.
+  bool drive =
+      path.size() >= 3 && isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && path[2] == '\\';
+  bool unc = path.compare(0, 2, "\\\\") == 0;
+  size_t rootPieces = unc ? 2 : 1;
+  if (!(drive || unc) || pieces.size() < rootPieces) return nodes;
+  std::string prefix = unc ? "\\\\" + pieces[0] + "\\" + pieces[1] : pieces[0];
+  if (prefix.size() > kNodeMax) return nodes;
+  for (size_t i = rootPieces; i < pieces.size(); ++i) {
     prefix += "\\" + pieces[i];
     if (prefix.size() > kNodeMax) break;
     nodes.push_back(prefix);
