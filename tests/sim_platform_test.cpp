@@ -250,7 +250,9 @@ TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
     ASSERT_NE(it, again.files.end());
     EXPECT_EQ(it->second.isDirectory, entry.second.isDirectory);
     EXPECT_EQ(it->second.data, entry.second.data);
-    EXPECT_EQ(it->second.locked, entry.second.locked);
+    EXPECT_EQ(it->second.inUse, entry.second.inUse);
+    EXPECT_EQ(it->second.attributes, entry.second.attributes);
+    EXPECT_EQ(it->second.shortName, entry.second.shortName);
   }
   ASSERT_EQ(again.printers.size(), m.printers.size());
   for (size_t i = 0; i < m.printers.size(); ++i) {

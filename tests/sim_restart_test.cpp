@@ -66,7 +66,7 @@ TEST(SimRestart, CarriesOutPendingEntriesInTheOrderMade) {
     for (const std::string &path : c.gone) EXPECT_FALSE(sim::Exists(m, path)) << path;
     for (const std::string &path : c.kept) EXPECT_TRUE(sim::Exists(m, path)) << path;
     EXPECT_TRUE(m.pendingDeletes.empty());
-    for (const auto &entry : m.files) EXPECT_FALSE(entry.second.locked) << entry.second.path;
+    for (const auto &entry : m.files) EXPECT_EQ(entry.second.inUse, sim::InUse::No) << entry.second.path;
   }
 }
 
