@@ -238,36 +238,66 @@ TEST(SimProcess, InjectedFailuresHitTheChosenCallsOnly) {
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
+// Every setting a machine folder holds comes back as it was written: the
+// demo machine, and one with each file setting, a path no INI key can hold
+// among them.
+sim::Machine MachineWithEverySetting() {
+  sim::Machine m = test::NewMachine(sim::Family::Win9x);
+  m.administrators = sim::Administrators::DenyOnly;
+  m.deleteCommandRuns = sim::DeleteCommandRuns::AtStart;
+  sim::AddFile(m, "C:\\Apps\\open.txt");
+  sim::Lock(m, "C:\\Apps\\open.txt", sim::InUse::Open);
+  sim::AddFile(m, "C:\\Apps\\a=b.dll");
+  sim::Lock(m, "C:\\Apps\\a=b.dll", sim::InUse::Loaded);
+  sim::SetAttributes(m, "C:\\Apps\\a=b.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  sim::AddFile(m, "C:\\Apps\\mon.dll");
+  sim::Lock(m, "C:\\Apps\\mon.dll", sim::InUse::Loaded);
+  sim::SetAttributes(m, "C:\\Apps\\open.txt", 0);
+  sim::SetAttributes(m, "C:\\Apps", FILE_ATTRIBUTE_SYSTEM);
+  sim::SetShortName(m, "C:\\Program Files", "PROGRA~1");
+  sim::SetShortName(m, "C:\\Apps\\a=b.dll", "AB~1.DLL");
+  return m;
+}
+
 TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
   namespace fs = std::filesystem;
-  sim::Machine m;
-  std::string error;
-  ASSERT_TRUE(sim::LoadMachineFolder(m, QV_SOURCE_DIR "/examples/demo", &error)) << error;
-  fs::path out = fs::temp_directory_path() / ("qv-roundtrip-" + std::to_string(getpid()));
-  ASSERT_TRUE(sim::SaveMachineFolder(m, out.string(), &error)) << error;
-  sim::Machine again;
-  ASSERT_TRUE(sim::LoadMachineFolder(again, out.string(), &error)) << error;
-  fs::remove_all(out);
-  EXPECT_EQ(sim::ExportRegistry(again), sim::ExportRegistry(m));
-  ASSERT_EQ(again.files.size(), m.files.size());
-  for (const auto &entry : m.files) {
-    SCOPED_TRACE(entry.second.path);
-    auto it = again.files.find(entry.first);
-    ASSERT_NE(it, again.files.end());
-    EXPECT_EQ(it->second.isDirectory, entry.second.isDirectory);
-    EXPECT_EQ(it->second.data, entry.second.data);
-    EXPECT_EQ(it->second.inUse, entry.second.inUse);
-    EXPECT_EQ(it->second.attributes, entry.second.attributes);
-    EXPECT_EQ(it->second.shortName, entry.second.shortName);
+  for (const char *source : {QV_SOURCE_DIR "/examples/demo", ""}) {
+    SCOPED_TRACE(*source ? source : "every setting");
+    sim::Machine m;
+    std::string error;
+    if (*source) {
+      ASSERT_TRUE(sim::LoadMachineFolder(m, source, &error)) << error;
+    } else {
+      m = MachineWithEverySetting();
+    }
+    fs::path out = fs::temp_directory_path() / ("qv-roundtrip-" + std::to_string(getpid()));
+    ASSERT_TRUE(sim::SaveMachineFolder(m, out.string(), &error)) << error;
+    sim::Machine again;
+    ASSERT_TRUE(sim::LoadMachineFolder(again, out.string(), &error)) << error;
+    fs::remove_all(out);
+    EXPECT_EQ(again.administrators, m.administrators);
+    EXPECT_EQ(again.deleteCommandRuns, m.deleteCommandRuns);
+    EXPECT_EQ(sim::ExportRegistry(again), sim::ExportRegistry(m));
+    ASSERT_EQ(again.files.size(), m.files.size());
+    for (const auto &entry : m.files) {
+      SCOPED_TRACE(entry.second.path);
+      auto it = again.files.find(entry.first);
+      ASSERT_NE(it, again.files.end());
+      EXPECT_EQ(it->second.isDirectory, entry.second.isDirectory);
+      EXPECT_EQ(it->second.data, entry.second.data);
+      EXPECT_EQ(it->second.inUse, entry.second.inUse);
+      EXPECT_EQ(it->second.attributes, entry.second.attributes);
+      EXPECT_EQ(it->second.shortName, entry.second.shortName);
+    }
+    ASSERT_EQ(again.printers.size(), m.printers.size());
+    for (size_t i = 0; i < m.printers.size(); ++i) {
+      EXPECT_EQ(again.printers[i].port, m.printers[i].port);
+      EXPECT_EQ(again.printers[i].jobs.size(), m.printers[i].jobs.size());
+    }
+    EXPECT_EQ(again.family, m.family);
+    EXPECT_EQ(again.executablePath, m.executablePath);
+    EXPECT_EQ(again.libraries.size(), m.libraries.size());
   }
-  ASSERT_EQ(again.printers.size(), m.printers.size());
-  for (size_t i = 0; i < m.printers.size(); ++i) {
-    EXPECT_EQ(again.printers[i].port, m.printers[i].port);
-    EXPECT_EQ(again.printers[i].jobs.size(), m.printers[i].jobs.size());
-  }
-  EXPECT_EQ(again.family, m.family);
-  EXPECT_EQ(again.executablePath, m.executablePath);
-  EXPECT_EQ(again.libraries.size(), m.libraries.size());
 }
 
 // The drives hold the machine's names in UTF-8: a double-byte name whose
@@ -407,8 +437,8 @@ TEST(SimProcess, ReportsWhatARunLeavesUnreleased) {
          SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
          PSID admins;
          OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-         AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &admins);
+         AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                  0, &admins);
          return 0;
        },
        "tokens open: 1; SIDs never freed: 1"},
@@ -487,8 +517,9 @@ TEST(SimFiles, DeleteFileRefusesAsWindowsDoes) {
     DWORD error;
   } rows[] = {
       {"a read-only file", [] {}, "C:\\Apps\\readonly.txt", FALSE, ERROR_ACCESS_DENIED},
-      {"a read-only file once cleared", [] { SetFileAttributesA("C:\\Apps\\readonly.txt", FILE_ATTRIBUTE_NORMAL); },
-       "C:\\Apps\\readonly.txt", TRUE, 0},
+      {"a read-only file once cleared",
+       [] { SetFileAttributesA("C:\\Apps\\readonly.txt", FILE_ATTRIBUTE_NORMAL); }, "C:\\Apps\\readonly.txt",
+       TRUE, 0},
       {"a file another program has open", [] {}, "C:\\Apps\\open.txt", FALSE, ERROR_SHARING_VIOLATION},
       {"an image another program has loaded", [] {}, "C:\\Apps\\spooler.dll", FALSE, ERROR_ACCESS_DENIED},
       {"a library this process has loaded", [] { LoadLibraryA("C:\\Lumora\\_SETUP.DLL"); },
@@ -525,10 +556,12 @@ TEST(SimFiles, AttributesAsDocumented) {
     DWORD got;
     DWORD error;  // of the last call that failed
   } rows[] = {
-      {"a new file is archive", "C:\\Apps\\plain.txt", INVALID_FILE_ATTRIBUTES, TRUE, FILE_ATTRIBUTE_ARCHIVE, 0},
-      {"normal alone clears all", "C:\\Apps\\readonly.txt", FILE_ATTRIBUTE_NORMAL, TRUE, FILE_ATTRIBUTE_NORMAL, 0},
-      {"normal with others is ignored", "C:\\Apps\\plain.txt", FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, TRUE,
-       FILE_ATTRIBUTE_HIDDEN, 0},
+      {"a new file is archive", "C:\\Apps\\plain.txt", INVALID_FILE_ATTRIBUTES, TRUE, FILE_ATTRIBUTE_ARCHIVE,
+       0},
+      {"normal alone clears all", "C:\\Apps\\readonly.txt", FILE_ATTRIBUTE_NORMAL, TRUE,
+       FILE_ATTRIBUTE_NORMAL, 0},
+      {"normal with others is ignored", "C:\\Apps\\plain.txt", FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN,
+       TRUE, FILE_ATTRIBUTE_HIDDEN, 0},
       {"a file can't be made a directory", "C:\\Apps\\plain.txt", FILE_ATTRIBUTE_DIRECTORY, TRUE,
        FILE_ATTRIBUTE_NORMAL, 0},
       {"a directory stays one", "C:\\Apps", FILE_ATTRIBUTE_READONLY, TRUE,
@@ -565,8 +598,8 @@ TEST(SimFiles, ShortPathNameGivesEachComponentsAlias) {
     std::string text;  // the buffer after the call ("#" untouched)
     DWORD error;
   } rows[] = {
-      {"long form", "C:\\Program Files\\Lumora\\QVUninst.exe", MAX_PATH, 31, "C:\\PROGRA~1\\Lumora\\QVUninst.exe",
-       0},
+      {"long form", "C:\\Program Files\\Lumora\\QVUninst.exe", MAX_PATH, 31,
+       "C:\\PROGRA~1\\Lumora\\QVUninst.exe", 0},
       {"short form already", "C:\\PROGRA~1\\LUMORA\\QVUNINST.EXE", MAX_PATH, 31,
        "C:\\PROGRA~1\\Lumora\\QVUninst.exe", 0},
       {"a file's own alias", "c:\\apps\\long file name.txt", MAX_PATH, 20, "C:\\Apps\\LONGFI~1.TXT", 0},
@@ -644,10 +677,10 @@ typedef BOOL(WINAPI *EqualSidFn)(PSID, PSID);
 typedef PVOID(WINAPI *FreeSidFn)(PSID);
 
 struct TokenCheck {
-  DWORD openError = 0;           // OpenProcessToken's, or 0
-  DWORD shortBufferError = 0;    // of the size query
+  DWORD openError = 0;         // OpenProcessToken's, or 0
+  DWORD shortBufferError = 0;  // of the size query
   bool oneByteShortFails = false;
-  DWORD adminAttributes = 0;     // the Administrators group's, 0 when absent
+  DWORD adminAttributes = 0;  // the Administrators group's, 0 when absent
 };
 
 template <typename Function>
@@ -673,7 +706,8 @@ TokenCheck CheckToken() {
   if (!getInformation(token, TokenGroups, NULL, 0, &needed)) check.shortBufferError = GetLastError();
   TOKEN_GROUPS *groups = static_cast<TOKEN_GROUPS *>(LocalAlloc(LPTR, needed));
   DWORD again = 0;
-  check.oneByteShortFails = !getInformation(token, TokenGroups, groups, needed - 1, &again) && again == needed;
+  check.oneByteShortFails =
+      !getInformation(token, TokenGroups, groups, needed - 1, &again) && again == needed;
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID admins = NULL;
   if (getInformation(token, TokenGroups, groups, needed, &needed) &&
@@ -695,12 +729,19 @@ TEST(SimSecurity, TokenGroupsAsTheMachineSays) {
     sim::Administrators administrators;
     TokenCheck expected;
   } rows[] = {
-      {"an administrator", sim::Family::NT, sim::Administrators::Yes,
+      {"an administrator",
+       sim::Family::NT,
+       sim::Administrators::Yes,
        {0, ERROR_INSUFFICIENT_BUFFER, true, kEnabled}},
       {"a user", sim::Family::NT, sim::Administrators::No, {0, ERROR_INSUFFICIENT_BUFFER, true, 0}},
-      {"an administrator not elevated", sim::Family::NT, sim::Administrators::DenyOnly,
+      {"an administrator not elevated",
+       sim::Family::NT,
+       sim::Administrators::DenyOnly,
        {0, ERROR_INSUFFICIENT_BUFFER, true, SE_GROUP_USE_FOR_DENY_ONLY}},
-      {"95/98: no tokens", sim::Family::Win9x, sim::Administrators::Yes, {ERROR_CALL_NOT_IMPLEMENTED, 0, false, 0}},
+      {"95/98: no tokens",
+       sim::Family::Win9x,
+       sim::Administrators::Yes,
+       {ERROR_CALL_NOT_IMPLEMENTED, 0, false, 0}},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.label);
@@ -768,10 +809,11 @@ TEST(SimProcess, PrioritiesAreKeptOnTheMachine) {
   } rows[] = {
       {"high class", [] { return SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS); }, TRUE, 0,
        HIGH_PRIORITY_CLASS, 0, 0},
-      {"no such class", [] { return SetPriorityClass(GetCurrentProcess(), 0x10); }, FALSE, ERROR_INVALID_PARAMETER,
-       NORMAL_PRIORITY_CLASS, 0, 0},
-      {"no such process", [] { return SetPriorityClass(reinterpret_cast<HANDLE>(0x77), HIGH_PRIORITY_CLASS); },
-       FALSE, ERROR_INVALID_HANDLE, NORMAL_PRIORITY_CLASS, 0, 0},
+      {"no such class", [] { return SetPriorityClass(GetCurrentProcess(), 0x10); }, FALSE,
+       ERROR_INVALID_PARAMETER, NORMAL_PRIORITY_CLASS, 0, 0},
+      {"no such process",
+       [] { return SetPriorityClass(reinterpret_cast<HANDLE>(0x77), HIGH_PRIORITY_CLASS); }, FALSE,
+       ERROR_INVALID_HANDLE, NORMAL_PRIORITY_CLASS, 0, 0},
       {"time-critical thread",
        [] { return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }, TRUE, 0,
        NORMAL_PRIORITY_CLASS, THREAD_PRIORITY_TIME_CRITICAL, 0},
@@ -781,8 +823,8 @@ TEST(SimProcess, PrioritiesAreKeptOnTheMachine) {
        [] {
          STARTUPINFOA startup = {};
          PROCESS_INFORMATION started = {};
-         BOOL ok = CreateProcessA(NULL, const_cast<char *>("command.com"), NULL, NULL, FALSE, IDLE_PRIORITY_CLASS,
-                                  NULL, NULL, &startup, &started);
+         BOOL ok = CreateProcessA(NULL, const_cast<char *>("command.com"), NULL, NULL, FALSE,
+                                  IDLE_PRIORITY_CLASS, NULL, NULL, &startup, &started);
          CloseHandle(started.hThread);
          CloseHandle(started.hProcess);
          return ok;
