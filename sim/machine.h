@@ -388,6 +388,9 @@ void ApplyMachineHeader(Machine &m, const std::string &iniText);
 void ApplyMachineBody(Machine &m, const std::string &iniText);
 bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error);
 bool SaveMachineFolder(const Machine &m, const std::string &folder, std::string *error);
+// Everything a machine folder gave the machine, one item a line in a fixed
+// order, so that another reader of the format can be held to this one.
+std::string DescribeMachine(const Machine &m);
 // REGEDIT4 text of HKEY_LOCAL_MACHINE, and back.
 bool ImportRegistry(Machine &m, const std::string &regText, std::string *error);
 std::string ExportRegistry(const Machine &m);

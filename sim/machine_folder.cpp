@@ -475,6 +475,73 @@ void ApplyMachineBody(Machine &m, const std::string &iniText) {
   }
 }
 
+namespace {
+std::string HexOf(const std::string &bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+  }
+  return out;
+}
+
+// FNV-1a, 64 bits: a file's contents in a line.
+std::string DigestOf(const std::string &bytes) {
+  uint64_t hash = 0xcbf29ce484222325ULL;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ULL;
+  return Hex(hash);
+}
+
+const char *InUseName(InUse how) { return how == InUse::Open ? "open" : how == InUse::Loaded ? "loaded" : "no"; }
+
+std::string Fields(std::initializer_list<std::string> fields) {
+  std::string line;
+  for (const std::string &field : fields) line += (line.empty() ? "" : "|") + field;
+  return line + "\n";
+}
+
+void DescribeKeys(const Machine &m, const RegKey &key, const std::string &path,
+                  std::map<std::string, std::string> *lines) {
+  for (const auto &sub : key.subkeys) {
+    std::string subPath = path.empty() ? sub->name : path + "\\" + sub->name;
+    std::string text = Fields({"key", subPath, std::to_string(sub->undeletable), Hex(sub->deniedAccess)});
+    for (const RegValue &value : sub->values)
+      text += Fields({"value", value.name, std::to_string(value.type), HexOf(value.data)});
+    (*lines)[Fold(m, subPath)] = text;
+    DescribeKeys(m, *sub, subPath, lines);
+  }
+}
+}  // namespace
+
+std::string DescribeMachine(const Machine &m) {
+  std::string text = Fields({"family", m.family == Family::NT ? "NT" : "95/98"}) +
+                     Fields({"code page", std::to_string(m.codePage)}) +
+                     Fields({"windows directory", m.windowsDirectory}) +
+                     Fields({"current directory", m.currentDirectory}) + Fields({"executable", m.executablePath}) +
+                     Fields({"administrators", kAdministrators[static_cast<size_t>(m.administrators)]}) +
+                     Fields({"delete command runs", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]});
+  for (const auto &entry : m.files) {
+    const FileNode &node = entry.second;
+    text += Fields({node.isDirectory ? "directory" : "file", node.path, Hex(node.attributes), InUseName(node.inUse),
+                    node.shortName, node.isDirectory ? "" : DigestOf(node.data)});
+  }
+  std::map<std::string, std::string> keys;
+  DescribeKeys(m, m.localMachine, "", &keys);
+  for (const auto &key : keys) text += key.second;
+  for (const Printer &p : m.printers) {
+    text += Fields({"printer", p.name, p.port, p.driver, p.comment, p.location, p.shareName,
+                    std::to_string(p.refuseOpen)});
+    for (const PrintJob &job : p.jobs) text += Fields({"job", job.document, Hex(job.status)});
+  }
+  for (const TopWindow &w : m.windows) text += Fields({"window", w.title, w.className});
+  for (const Library &l : m.libraries)
+    text += Fields({"library", l.path, std::to_string(l.exportsCheckUserPrivilege),
+                    std::to_string(l.checkUserPrivilegeResult)});
+  for (int answer : m.answers) text += Fields({"answer", std::to_string(answer)});
+  return text;
+}
+
 bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error) {
   std::string ini;
   if (!ReadWholeFile(fs::path(folder) / "machine.ini", &ini)) {
