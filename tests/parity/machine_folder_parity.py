@@ -2,8 +2,8 @@
 """Holds the two readers of the machine-folder format to each other: the
 stand-in's (sim/machine_folder.cpp, printed by describe_machine) and the
 Python one the Wine runner uses (tools/wine/machine_folder.py). Every machine
-folder of the project, and one made here with every setting the format has,
-must read alike.
+folder of the project, and two made here (every setting the format has, and
+double-byte names), must read alike.
 
     machine_folder_parity.py DESCRIBE_MACHINE SOURCE_DIR
 """
@@ -49,18 +49,34 @@ def every_setting_folder(work):
     return folder
 
 
+# Code page 932: two names that differ in a trail byte's letter case
+# (0x81 0x61 and 0x81 0x41 are different characters) are two files.
+DOUBLE_BYTE_NAMES = ['C:\\Data\\\x81\x61.txt', 'C:\\Data\\\x81\x41.txt']
+
+
+def double_byte_folder(work):
+    folder = os.path.join(work, 'code-page-932')
+    os.makedirs(os.path.join(folder, 'drive_c', 'Data'))
+    mf.write_text(os.path.join(folder, 'machine.ini'),
+                  '[Machine]\nCodePage=932\n\n[Attributes]\n%s=readonly\n' % DOUBLE_BYTE_NAMES[0])
+    for number, path in enumerate(DOUBLE_BYTE_NAMES):
+        with open(os.path.join(folder, 'drive_c', mf.host_relative(path, 932)), 'wb') as file:
+            file.write(b'%d' % number)
+    return folder
+
+
 def main():
     describe_machine = sys.argv[1]
     work = tempfile.mkdtemp(prefix='qv-parity-')
     try:
         folders = sorted(os.path.dirname(p) for pattern in ('examples/*/machine.ini', 'tests/machines/*/machine.ini')
                          for p in glob.glob(os.path.join(SOURCE_DIR, pattern)))
-        folders.append(every_setting_folder(work))
+        folders += [every_setting_folder(work), double_byte_folder(work)]
         failures = 0
         for folder in folders:
             stand_in = subprocess.run([describe_machine, folder], check=True, capture_output=True).stdout
             python = mf.describe(mf.read_machine(folder)).encode('latin-1')
-            name = os.path.relpath(folder, SOURCE_DIR) if folder.startswith(SOURCE_DIR) else 'every setting'
+            name = os.path.relpath(folder, work if folder.startswith(work) else SOURCE_DIR)
             if stand_in == python:
                 continue
             failures += 1
