@@ -46,7 +46,10 @@ DWORD CopyOut(const std::string &text, char *buffer, DWORD size) {
 // long name as stored. "" and the error when some component is missing.
 std::string ShortFormOf(const Machine &m, const std::string &path, DWORD *error) {
   const std::string normalized = NormalizePath(m, path);
-  if (normalized.empty()) return *error = ERROR_PATH_NOT_FOUND, "";
+  if (normalized.empty()) {
+    *error = ERROR_PATH_NOT_FOUND;
+    return "";
+  }
   const std::vector<std::string> pieces = ComponentsOf(m, normalized);
   std::string resolved = normalized.substr(0, 2);
   std::string shortForm = resolved;
@@ -55,8 +58,10 @@ std::string ShortFormOf(const Machine &m, const std::string &path, DWORD *error)
     resolved += "\\" + LongNameOf(m, resolved, pieces[i]);
     const FileNode *node = NodeAt(m, resolved);
     const bool last = i + 1 == pieces.size();
-    if (!node || (!last && !node->isDirectory))
-      return *error = last && node == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND, "";
+    if (!node || (!last && !node->isDirectory)) {
+      *error = last && !node ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+      return "";
+    }
     shortForm += "\\" + (node->shortName.empty() ? node->path.substr(parentLength + 1) : node->shortName);
   }
   return pieces.empty() ? shortForm + "\\" : shortForm;
