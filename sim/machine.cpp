@@ -26,7 +26,8 @@ std::string TrimComponent(const std::string &component) {
   return component.substr(0, end);
 }
 
-// Splits at separators, DBCS-aware; empty pieces are dropped.
+}  // namespace
+
 std::vector<std::string> SplitComponents(const Machine &m, const std::string &text) {
   std::vector<std::string> pieces;
   std::string piece;
@@ -48,7 +49,6 @@ std::vector<std::string> SplitComponents(const Machine &m, const std::string &te
   if (!piece.empty()) pieces.push_back(piece);
   return pieces;
 }
-}  // namespace
 
 Machine &Current() {
   if (!current) {
@@ -69,6 +69,10 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   machine.openPrinters.clear();
   machine.loadedLibraries.clear();
   machine.openHandles.clear();
+  machine.openTokens.clear();
+  machine.childProcesses.clear();
+  machine.priorityClass = NORMAL_PRIORITY_CLASS;
+  machine.threadPriority = THREAD_PRIORITY_NORMAL;
   int result;
   if (setjmp(processExit) == 0) {
     result = entry();
@@ -81,8 +85,14 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   leftovers.printers = static_cast<int>(machine.openPrinters.size());
   leftovers.libraries = static_cast<int>(machine.loadedLibraries.size());
   leftovers.handles = static_cast<int>(machine.openHandles.size());
+  leftovers.tokens = static_cast<int>(machine.openTokens.size());
+  leftovers.sids = static_cast<int>(machine.sids.size());
   for (void *block : machine.allocations) free(block);
   machine.allocations.clear();
+  for (void *sid : machine.sids) free(sid);
+  machine.sids.clear();
+  machine.openTokens.clear();
+  machine.childProcesses.clear();
   machine.openKeys.clear();
   machine.openPrinters.clear();
   machine.loadedLibraries.clear();
@@ -160,7 +170,7 @@ std::string NormalizePath(const Machine &m, const std::string &path) {
   return result;
 }
 
-std::string FoldPath(const Machine &m, const std::string &path) { return Fold(m, NormalizePath(m, path)); }
+std::string FoldPath(const Machine &m, const std::string &path) { return Fold(m, ResolvePath(m, path)); }
 
 bool ShouldFail(Machine &m, const char *function) {
   for (FailRule &rule : m.failRules) {
@@ -180,6 +190,16 @@ std::string ExecutablePathOf(const Machine &m) {
   std::string normalized = NormalizePath(m, m.executablePath);
   return normalized.empty() ? m.executablePath : normalized;
 }
+
+BOOL Fail(Machine &m, DWORD error) {
+  m.lastError = error;
+  return FALSE;
+}
+
+// A 1252 machine is taken as a United States one, whose OEM code page is 437
+// (Western European installations have 850; either differs from 1252, which
+// is all the delete command's reading depends on).
+UINT OemCodePage(const Machine &m) { return m.codePage == 932 ? 932 : 437; }
 
 void FailNext(Machine &m, const std::string &function, int count, DWORD error, int skip) {
   m.failRules.push_back(FailRule{function, skip, count, error});

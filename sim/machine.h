@@ -19,13 +19,24 @@ namespace sim {
 
 enum class Family { NT, Win9x };
 
+// How a file is in use by another program.
+enum class InUse {
+  No,
+  Open,    // opened without sharing: deleting or removing it fails with ERROR_SHARING_VIOLATION
+  Loaded,  // an image a program has loaded (a DLL in the spooler): deleting fails with ERROR_ACCESS_DENIED
+};
+
 // Files and directories of every drive, keyed by FoldPath(full path).
 struct FileNode {
-  std::string path;  // full path as created, e.g. "C:\\WINDOWS\\QVFList.ini"
+  std::string path;  // full path as created (long names), e.g. "C:\\WINDOWS\\QVFList.ini"
   bool isDirectory = false;
-  bool locked = false;   // deleting or removing it fails (in use)
-  std::string data;      // file contents
-  uint64_t version = 0;  // new whenever the contents are set; lets readers cache
+  InUse inUse = InUse::No;
+  // FILE_ATTRIBUTE_READONLY, HIDDEN, SYSTEM and ARCHIVE as set; DIRECTORY and
+  // NORMAL are derived when read. A new file has ARCHIVE, as Windows gives it.
+  DWORD attributes = 0;
+  std::string shortName;  // its 8.3 alias; "" when its name is its own short name
+  std::string data;       // file contents
+  uint64_t version = 0;   // new whenever the contents are set; lets readers cache
 };
 
 struct RegValue {
@@ -88,11 +99,16 @@ struct ProcessRecord {
   std::string commandLine;
   BOOL inheritHandles = FALSE;
   DWORD creationFlags = 0;
+  DWORD priorityClass = NORMAL_PRIORITY_CLASS;  // from the creation flags, or SetPriorityClass
   bool environmentIsNull = true;
   bool currentDirectoryIsNull = true;
   DWORD startupCb = 0;
   DWORD startupFlags = 0;
   WORD startupShowWindow = 0;
+  // A delete command that ran while the uninstaller still ran
+  // (DeleteCommandRuns::AtStart): what it named and what became of it.
+  std::string ranName;
+  std::string ranOutcome;  // "" until it has run
 };
 
 struct ProgressBar {
@@ -151,9 +167,29 @@ struct FailRule {
   DWORD error = ERROR_ACCESS_DENIED;
 };
 
+// Whether the user's token holds the Administrators group (NT family).
+enum class Administrators {
+  Yes,       // enabled
+  No,        // not a member
+  DenyOnly,  // a member whose filtered token is not elevated: SE_GROUP_USE_FOR_DENY_ONLY
+};
+
+// When a delete command ("command.com /c del ...") the uninstaller starts runs.
+enum class DeleteCommandRuns {
+  AfterExit,  // once the uninstaller has exited (sim::Restart carries it out)
+  // As soon as it is started, while the uninstaller still runs: nothing stops
+  // a real scheduler from running the new process first. Only a command
+  // started at IDLE_PRIORITY_CLASS by a process whose own class is above idle
+  // waits, since a strict-priority scheduler gives it no time until the
+  // uninstaller has exited.
+  AtStart,
+};
+
 struct Machine {
   Family family = Family::NT;
   UINT codePage = 1252;  // 1252 (single-byte) or 932 (double-byte)
+  Administrators administrators = Administrators::Yes;
+  DeleteCommandRuns deleteCommandRuns = DeleteCommandRuns::AfterExit;
   std::string windowsDirectory = "C:\\WINDOWS";
   std::string executablePath = "C:\\Program Files\\Lumora\\QVUninst.exe";
   std::string currentDirectory = "C:\\WINDOWS";  // of the running process
@@ -171,6 +207,9 @@ struct Machine {
   std::vector<DialogRecord> dialogs;
   uint64_t clockMs = 0;  // virtual time; Sleep advances it
   DWORD lastError = 0;
+  DWORD priorityClass = NORMAL_PRIORITY_CLASS;  // of the running process
+  int threadPriority = THREAD_PRIORITY_NORMAL;  // of its main thread
+  bool hasShortNames = false;                   // some node has an alias: paths resolve them
 
   // Scripted answers to message boxes, in order; when none is left, a box
   // gets IDOK, or IDNO for Yes/No boxes (never an unasked Yes).
@@ -195,7 +234,10 @@ struct Machine {
   std::map<uintptr_t, std::string> openPrinters;     // printer handle -> printer name
   std::map<uintptr_t, std::string> loadedLibraries;  // HMODULE -> folded path
   std::map<uintptr_t, std::string> openHandles;      // process/thread handles -> what
+  std::map<uintptr_t, DWORD> openTokens;             // token handle -> access granted
+  std::map<uintptr_t, size_t> childProcesses;        // process handle -> index in processes
   std::vector<void *> allocations;                   // live LocalAlloc blocks
+  std::vector<void *> sids;                          // live AllocateAndInitializeSid SIDs
   uintptr_t nextHandle = 0x1000;                     // handles are never reused within a run
 };
 
@@ -207,6 +249,17 @@ constexpr uintptr_t kTopWindowBase = 0x20000;
 constexpr uintptr_t kDialogBase = 0x30000;
 // Instance handle RunProcess passes to the entry (the executable's module).
 constexpr uintptr_t kInstanceHandle = 0x400000;
+// The system libraries the executable imports, loaded with it: their module
+// handles as GetModuleHandleA gives them.
+struct SystemModule {
+  const char *name;
+  uintptr_t handle;
+};
+extern const SystemModule kSystemModules[5];
+constexpr uintptr_t kAdvapi32Handle = 0x77DD0000;
+// GetCurrentProcess and GetCurrentThread pseudo-handles.
+constexpr uintptr_t kCurrentProcessHandle = static_cast<uintptr_t>(-1);
+constexpr uintptr_t kCurrentThreadHandle = static_cast<uintptr_t>(-2);
 
 uintptr_t NewHandle(Machine &m);
 
@@ -230,6 +283,8 @@ struct Leftovers {
   int libraries = 0;
   int handles = 0;
   int memoryBlocks = 0;  // LocalAlloc blocks never freed
+  int tokens = 0;        // token handles never closed
+  int sids = 0;          // SIDs never freed
 };
 Leftovers LastRunLeftovers();
 
@@ -238,13 +293,27 @@ Leftovers LastRunLeftovers();
 // the trail byte of a double-byte character in the machine's code page.
 std::string Fold(const Machine &m, const std::string &text);
 bool IsLeadByte(const Machine &m, unsigned char c);
+// The pieces of a path between separators, DBCS-aware; empty pieces dropped.
+std::vector<std::string> SplitComponents(const Machine &m, const std::string &text);
 // Full, normalised path: drive upper-cased, separators collapsed, a trailing
 // backslash dropped (but for a root), "." and ".." resolved; "" when invalid.
 std::string NormalizePath(const Machine &m, const std::string &path);
+// NormalizePath with each component that names an existing file or
+// directory by its 8.3 alias replaced by its long name: the path as the
+// file system keys it. FoldPath folds that.
+std::string ResolvePath(const Machine &m, const std::string &path);
 std::string FoldPath(const Machine &m, const std::string &path);
+// The OEM code page that goes with the machine's ANSI one (GetOEMCP).
+UINT OemCodePage(const Machine &m);
 // The executable's path as the loader keeps it: normalised as every path it
 // opens (as written when it is no valid path).
 std::string ExecutablePathOf(const Machine &m);
+
+// The stand-in's ADVAPI32 export of that name (token and SID calls), or NULL.
+FARPROC SecurityExport(const char *name);
+
+// Sets the machine's last error and gives FALSE, for a call that fails.
+BOOL Fail(Machine &m, DWORD error);
 
 // Failure injection: true when this call of `function` is to fail; sets the
 // machine's last error.
@@ -265,7 +334,16 @@ void AddFile(Machine &m, const std::string &path, const std::string &data = "");
 bool Exists(const Machine &m, const std::string &path);
 bool IsDirectory(const Machine &m, const std::string &path);
 bool IsEmptyDirectory(const Machine &m, const std::string &path);  // a directory with nothing in it
-void Lock(Machine &m, const std::string &path);
+void Lock(Machine &m, const std::string &path, InUse how = InUse::Open);
+// Gives an existing file or directory an 8.3 alias; false when there is no
+// such node or the alias is no single name.
+bool SetShortName(Machine &m, const std::string &path, const std::string &alias);
+// Whether the folded path is the running executable's image or that of a
+// library it has loaded: in use until the process ends.
+bool IsImageInUse(const Machine &m, const std::string &foldedPath);
+// Sets the settable attributes (READONLY, HIDDEN, SYSTEM, ARCHIVE) of an
+// existing node; false when there is none.
+bool SetAttributes(Machine &m, const std::string &path, DWORD attributes);
 
 // What the platform does with a run's leftovers once the uninstaller has
 // exited and the system starts again, in this order: each delete command the
@@ -287,7 +365,12 @@ extern const char kRestartDirectory[];     // a delete command's name is a direc
 extern const char kRestartDriveRoot[];     // a drive root is never removed
 extern const char kRestartNotOneName[];    // a delete command that names no single file: del refuses it
 extern const char kRestartNotSimulated[];  // a process that is no delete command
+extern const char kRestartReadOnly[];      // a read-only file or directory: kept
 std::vector<RestartEntry> Restart(Machine &m);
+// A delete command run now: while the uninstaller runs (its image and the
+// libraries it holds are in use), or once it has exited.
+RestartEntry RunDeleteCommand(Machine &m, const std::string &commandLine, bool uninstallerRunning);
+bool IsDeleteCommand(const Machine &m, const std::string &commandLine);
 
 // Registry (paths relative to HKEY_LOCAL_MACHINE, backslash-separated).
 RegKey *FindKey(Machine &m, const std::string &path);
@@ -305,6 +388,9 @@ void ApplyMachineHeader(Machine &m, const std::string &iniText);
 void ApplyMachineBody(Machine &m, const std::string &iniText);
 bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error);
 bool SaveMachineFolder(const Machine &m, const std::string &folder, std::string *error);
+// Everything a machine folder gave the machine, one item a line in a fixed
+// order, so that another reader of the format can be held to this one.
+std::string DescribeMachine(const Machine &m);
 // REGEDIT4 text of HKEY_LOCAL_MACHINE, and back.
 bool ImportRegistry(Machine &m, const std::string &regText, std::string *error);
 std::string ExportRegistry(const Machine &m);

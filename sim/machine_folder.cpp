@@ -1,5 +1,7 @@
 // Machine folders, the one scenario format: machine.ini (family, code page,
-// paths, printers and jobs, windows, libraries, locks, scripted answers),
+// paths, the user's Administrators membership, when a delete command runs,
+// printers and jobs, windows, libraries, files in use, attributes and 8.3
+// aliases, scripted answers),
 // registry.reg (REGEDIT4 text of HKEY_LOCAL_MACHINE) and one folder per drive
 // (drive_c/ ...) holding its files and directories. The drives' file names
 // are the machine's names in UTF-8, as the platform keeps them in Unicode and
@@ -60,9 +62,10 @@ bool Has(const IniSection &section, const char *key) {
 
 DWORD ParseNumber(const std::string &text) { return static_cast<DWORD>(strtoul(text.c_str(), nullptr, 0)); }
 
+std::string Upper(const std::string &text);
+
 int ParseAnswer(const std::string &text) {
-  std::string upper;
-  for (char c : text) upper += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  std::string upper = Upper(text);
   if (upper == "YES") return IDYES;
   if (upper == "NO") return IDNO;
   if (upper == "CANCEL") return IDCANCEL;
@@ -100,6 +103,23 @@ std::string FormatJob(const PrintJob &job) {
 // The platform's own paths are texts: no NUL can stand inside one.
 std::string PathText(const std::string &value) { return value.substr(0, value.find('\0')); }
 
+std::string Upper(const std::string &text) {
+  std::string upper;
+  for (char c : text) upper += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+const char *const kAdministrators[] = {"yes", "no", "deny-only"};  // in Administrators' order
+const char *const kDeleteCommandRuns[] = {"after-exit", "at-start"};
+
+// The index of the word in the list (letter case aside); 0, the default, when none.
+template <size_t N>
+size_t Choice(const std::string &text, const char *const (&words)[N]) {
+  for (size_t i = 0; i < N; ++i)
+    if (Upper(text) == Upper(words[i])) return i;
+  return 0;
+}
+
 void ApplyMachineSection(Machine &m, const IniSection &s) {
   std::string family = Get(s, "Family", "NT");
   m.family = (family == "NT") ? Family::NT : Family::Win9x;
@@ -107,6 +127,66 @@ void ApplyMachineSection(Machine &m, const IniSection &s) {
   m.windowsDirectory = PathText(Get(s, "WindowsDirectory", m.windowsDirectory));
   m.currentDirectory = PathText(Get(s, "CurrentDirectory", m.currentDirectory));
   m.executablePath = PathText(Get(s, "Executable", m.executablePath));
+  m.administrators = static_cast<Administrators>(Choice(Get(s, "Administrators"), kAdministrators));
+  m.deleteCommandRuns =
+      static_cast<DeleteCommandRuns>(Choice(Get(s, "DeleteCommandRuns"), kDeleteCommandRuns));
+}
+
+// A file's setting in [Locked], [Attributes] or [ShortNames]: "PATH=setting",
+// or "N=PATH|setting" for a path no key can hold (one with '='), or, in
+// [Locked], "N=PATH" (open).
+struct PathSetting {
+  std::string path;
+  std::string setting;
+};
+
+bool IsNumber(const std::string &text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+PathSetting ParsePathSetting(const std::pair<std::string, std::string> &entry) {
+  if (!IsNumber(entry.first)) return PathSetting{PathText(entry.first), entry.second};
+  size_t bar = entry.second.rfind('|');
+  if (bar == std::string::npos) return PathSetting{PathText(entry.second), ""};
+  return PathSetting{PathText(entry.second.substr(0, bar)), entry.second.substr(bar + 1)};
+}
+
+std::string PathSettingLine(const std::string &path, const std::string &setting, int *count) {
+  if (path.find('=') == std::string::npos) return path + "=" + setting + "\n";
+  return std::to_string(++*count) + "=" + path + "|" + setting + "\n";
+}
+
+const struct {
+  const char *name;
+  DWORD value;
+} kAttributeNames[] = {{"readonly", FILE_ATTRIBUTE_READONLY},
+                       {"hidden", FILE_ATTRIBUTE_HIDDEN},
+                       {"system", FILE_ATTRIBUTE_SYSTEM},
+                       {"archive", FILE_ATTRIBUTE_ARCHIVE}};
+
+// "readonly,hidden": exactly these; "normal": none.
+DWORD ParseAttributes(const std::string &text) {
+  DWORD attributes = 0;
+  std::string upper = Upper(text);
+  for (const auto &known : kAttributeNames)
+    if (upper.find(Upper(known.name)) != std::string::npos) attributes |= known.value;
+  return attributes;
+}
+
+std::string FormatAttributes(DWORD attributes) {
+  std::string text;
+  for (const auto &known : kAttributeNames)
+    if (attributes & known.value) text += (text.empty() ? "" : ",") + std::string(known.name);
+  return text.empty() ? "normal" : text;
+}
+
+DWORD DefaultAttributes(const FileNode &node) { return node.isDirectory ? 0 : FILE_ATTRIBUTE_ARCHIVE; }
+
+void ApplyLocked(Machine &m, const IniSection &s) {
+  for (const auto &entry : s.entries) {
+    PathSetting locked = ParsePathSetting(entry);
+    Lock(m, locked.path, Upper(locked.setting) == "LOADED" ? InUse::Loaded : InUse::Open);
+  }
 }
 
 // A spooler's printers have names, each its own: a section without one, or
@@ -261,6 +341,30 @@ bool LoadDrives(Machine &m, const fs::path &folder) {
 
 std::string IniLine(const std::string &key, const std::string &value) { return key + "=" + value + "\n"; }
 
+// [Locked] (open files as "N=PATH", as ever), [Attributes] (those that are
+// not a new file's or directory's) and [ShortNames].
+std::string FileSettingsText(const Machine &m) {
+  std::string locked, attributes, shortNames;
+  int count = 0;
+  for (const auto &entry : m.files) {
+    const FileNode &node = entry.second;
+    if (node.inUse == InUse::Open) locked += IniLine(std::to_string(++count), node.path);
+    if (node.inUse == InUse::Loaded) locked += PathSettingLine(node.path, "loaded", &count);
+  }
+  int attributeCount = 0, aliasCount = 0;
+  for (const auto &entry : m.files) {
+    const FileNode &node = entry.second;
+    if (node.attributes != DefaultAttributes(node))
+      attributes += PathSettingLine(node.path, FormatAttributes(node.attributes), &attributeCount);
+    if (!node.shortName.empty()) shortNames += PathSettingLine(node.path, node.shortName, &aliasCount);
+  }
+  std::string text;
+  if (!locked.empty()) text += "\n[Locked]\n" + locked;
+  if (!attributes.empty()) text += "\n[Attributes]\n" + attributes;
+  if (!shortNames.empty()) text += "\n[ShortNames]\n" + shortNames;
+  return text;
+}
+
 std::string MachineIniText(const Machine &m) {
   std::string text = "[Machine]\n";
   text += IniLine("Family", m.family == Family::NT ? "NT" : "95/98");
@@ -268,6 +372,10 @@ std::string MachineIniText(const Machine &m) {
   text += IniLine("WindowsDirectory", m.windowsDirectory);
   text += IniLine("CurrentDirectory", m.currentDirectory);
   text += IniLine("Executable", m.executablePath);
+  if (m.administrators != Administrators::Yes)
+    text += IniLine("Administrators", kAdministrators[static_cast<size_t>(m.administrators)]);
+  if (m.deleteCommandRuns != DeleteCommandRuns::AfterExit)
+    text += IniLine("DeleteCommandRuns", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]);
   for (size_t i = 0; i < m.printers.size(); ++i) {
     const Printer &p = m.printers[i];
     text += "\n[Printer" + std::to_string(i + 1) + "]\n" + IniLine("Name", p.name) + IniLine("Port", p.port) +
@@ -299,12 +407,7 @@ std::string MachineIniText(const Machine &m) {
     if (!hasChild) empty += IniLine(std::to_string(++emptyCount), it->second.path);
   }
   if (!empty.empty()) text += "\n[Directories]\n" + empty;
-  std::string locked;
-  int count = 0;
-  for (const auto &entry : m.files)
-    if (entry.second.locked) locked += IniLine(std::to_string(++count), entry.second.path);
-  if (!locked.empty()) text += "\n[Locked]\n" + locked;
-  return text;
+  return text + FileSettingsText(m);
 }
 
 void CollectRegistryLocks(const RegKey &key, const std::string &path, std::string *text) {
@@ -343,20 +446,100 @@ void ApplyMachineHeader(Machine &m, const std::string &iniText) {
     if (StartsWithName(s.name, "Machine")) ApplyMachineSection(m, s);
 }
 
+// Empty directories and aliases first: the other sections may name them.
 void ApplyMachineBody(Machine &m, const std::string &iniText) {
-  for (const IniSection &s : ParseIni(iniText)) {
+  const std::vector<IniSection> sections = ParseIni(iniText);
+  for (const IniSection &s : sections)
+    if (StartsWithName(s.name, "Directories"))
+      for (const auto &entry : s.entries) AddDirectory(m, entry.second);
+  for (const IniSection &s : sections)
+    if (StartsWithName(s.name, "ShortNames"))
+      for (const auto &entry : s.entries) {
+        PathSetting alias = ParsePathSetting(entry);
+        SetShortName(m, alias.path, alias.setting);
+      }
+  for (const IniSection &s : sections) {
     if (StartsWithName(s.name, "Printer")) ApplyPrinterSection(m, s);
     if (StartsWithName(s.name, "Window")) m.windows.push_back(TopWindow{Get(s, "Title"), Get(s, "Class")});
     if (StartsWithName(s.name, "Library")) ApplyLibrarySection(m, s);
     if (StartsWithName(s.name, "Answers"))
       for (const auto &entry : s.entries) m.answers.push_back(ParseAnswer(entry.second));
-    if (StartsWithName(s.name, "Directories"))
-      for (const auto &entry : s.entries) AddDirectory(m, entry.second);
-    if (StartsWithName(s.name, "Locked"))
-      for (const auto &entry : s.entries) Lock(m, entry.second);
+    if (StartsWithName(s.name, "Locked")) ApplyLocked(m, s);
+    if (StartsWithName(s.name, "Attributes"))
+      for (const auto &entry : s.entries) {
+        PathSetting attributes = ParsePathSetting(entry);
+        SetAttributes(m, attributes.path, ParseAttributes(attributes.setting));
+      }
     if (StartsWithName(s.name, "RegistryLocks"))
       for (const auto &entry : s.entries) ApplyRegistryLock(m, entry.first, entry.second);
   }
+}
+
+namespace {
+std::string HexOf(const std::string &bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+  }
+  return out;
+}
+
+// FNV-1a, 64 bits: a file's contents in a line.
+std::string DigestOf(const std::string &bytes) {
+  uint64_t hash = 0xcbf29ce484222325ULL;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ULL;
+  return Hex(hash);
+}
+
+const char *InUseName(InUse how) { return how == InUse::Open ? "open" : how == InUse::Loaded ? "loaded" : "no"; }
+
+std::string Fields(std::initializer_list<std::string> fields) {
+  std::string line;
+  for (const std::string &field : fields) line += (line.empty() ? "" : "|") + field;
+  return line + "\n";
+}
+
+void DescribeKeys(const Machine &m, const RegKey &key, const std::string &path,
+                  std::map<std::string, std::string> *lines) {
+  for (const auto &sub : key.subkeys) {
+    std::string subPath = path.empty() ? sub->name : path + "\\" + sub->name;
+    std::string text = Fields({"key", subPath, std::to_string(sub->undeletable), Hex(sub->deniedAccess)});
+    for (const RegValue &value : sub->values)
+      text += Fields({"value", value.name, std::to_string(value.type), HexOf(value.data)});
+    (*lines)[Fold(m, subPath)] = text;
+    DescribeKeys(m, *sub, subPath, lines);
+  }
+}
+}  // namespace
+
+std::string DescribeMachine(const Machine &m) {
+  std::string text = Fields({"family", m.family == Family::NT ? "NT" : "95/98"}) +
+                     Fields({"code page", std::to_string(m.codePage)}) +
+                     Fields({"windows directory", m.windowsDirectory}) +
+                     Fields({"current directory", m.currentDirectory}) + Fields({"executable", m.executablePath}) +
+                     Fields({"administrators", kAdministrators[static_cast<size_t>(m.administrators)]}) +
+                     Fields({"delete command runs", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]});
+  for (const auto &entry : m.files) {
+    const FileNode &node = entry.second;
+    text += Fields({node.isDirectory ? "directory" : "file", node.path, Hex(node.attributes), InUseName(node.inUse),
+                    node.shortName, node.isDirectory ? "" : DigestOf(node.data)});
+  }
+  std::map<std::string, std::string> keys;
+  DescribeKeys(m, m.localMachine, "", &keys);
+  for (const auto &key : keys) text += key.second;
+  for (const Printer &p : m.printers) {
+    text += Fields({"printer", p.name, p.port, p.driver, p.comment, p.location, p.shareName,
+                    std::to_string(p.refuseOpen)});
+    for (const PrintJob &job : p.jobs) text += Fields({"job", job.document, Hex(job.status)});
+  }
+  for (const TopWindow &w : m.windows) text += Fields({"window", w.title, w.className});
+  for (const Library &l : m.libraries)
+    text += Fields({"library", l.path, std::to_string(l.exportsCheckUserPrivilege),
+                    std::to_string(l.checkUserPrivilegeResult)});
+  for (int answer : m.answers) text += Fields({"answer", std::to_string(answer)});
+  return text;
 }
 
 bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error) {

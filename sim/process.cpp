@@ -1,6 +1,7 @@
 // Processes, modules and memory of the running uninstaller: the version,
-// its own path, libraries a scenario places on the machine, self-deletion
-// (pending renames, started processes), LocalAlloc and the process's end.
+// its own path, the system libraries it imports and those a scenario places
+// on the machine, priorities, self-deletion (pending renames, started
+// processes), LocalAlloc and the process's end.
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,12 +9,24 @@
 
 #include "machine.h"
 
+namespace sim {
+const SystemModule kSystemModules[5] = {{"KERNEL32.DLL", 0x77E80000},
+                                        {"USER32.DLL", 0x77E10000},
+                                        {"ADVAPI32.DLL", kAdvapi32Handle},
+                                        {"COMCTL32.DLL", 0x71700000},
+                                        {"WINSPOOL.DRV", 0x77800000}};
+}  // namespace sim
+
 using sim::Machine;
 
 namespace {
-const DWORD kErrorModNotFound = 126;
+bool IsSystemModule(uintptr_t handle) {
+  for (const sim::SystemModule &module : sim::kSystemModules)
+    if (module.handle == handle) return true;
+  return false;
+}
+
 const DWORD kErrorBadExeFormat = 193;
-const DWORD kErrorCallNotImplemented = 120;
 const DWORD kVersionNt4 = 0x05650004;    // NT 4.0, build 1381
 const DWORD kVersionWin98 = 0xC0000A04;  // 4.10, high bit set
 
@@ -70,6 +83,39 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
   return result;
 }
 
+namespace {
+// "advapi32", "ADVAPI32.DLL": a name without extension is given ".DLL", as
+// the loader does (so "WINSPOOL" is not WINSPOOL.DRV).
+std::string ModuleFileName(const Machine &m, const std::string &name) {
+  std::string folded = sim::Fold(m, name);
+  size_t dot = folded.find_last_of(".\\/");
+  if (dot == std::string::npos || folded[dot] != '.') folded += ".DLL";
+  return folded;
+}
+
+HMODULE ModuleHandleOf(Machine &m, const char *name) {
+  if (!name) return reinterpret_cast<HMODULE>(sim::kInstanceHandle);
+  const std::string file = ModuleFileName(m, name);
+  for (const sim::SystemModule &module : sim::kSystemModules)
+    if (file == module.name) return reinterpret_cast<HMODULE>(module.handle);
+  // A library the process loaded, by its full path or its file name.
+  for (const auto &loaded : m.loadedLibraries) {
+    size_t slash = loaded.second.find_last_of('\\');
+    if (sim::FoldPath(m, name) == loaded.second || file == loaded.second.substr(slash + 1))
+      return reinterpret_cast<HMODULE>(loaded.first);
+  }
+  m.lastError = ERROR_MOD_NOT_FOUND;
+  return nullptr;
+}
+}  // namespace
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+  Machine &m = sim::Current();
+  HMODULE module = sim::ShouldFail(m, "GetModuleHandleA") ? nullptr : ModuleHandleOf(m, lpModuleName);
+  sim::Log(m, "GetModuleHandleA", {sim::Text(lpModuleName)}, sim::Hex(reinterpret_cast<uintptr_t>(module)));
+  return module;
+}
+
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
   Machine &m = sim::Current();
   HMODULE module = nullptr;
@@ -77,7 +123,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     std::string folded = lpLibFileName ? sim::FoldPath(m, lpLibFileName) : "";
     const sim::Library *library = folded.empty() ? nullptr : FindLibrary(m, folded);
     if (!lpLibFileName || !sim::Exists(m, lpLibFileName) || sim::IsDirectory(m, lpLibFileName)) {
-      m.lastError = kErrorModNotFound;
+      m.lastError = ERROR_MOD_NOT_FOUND;
     } else if (!library) {
       m.lastError = kErrorBadExeFormat;
     } else {
@@ -93,7 +139,12 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   Machine &m = sim::Current();
   FARPROC proc = nullptr;
-  if (!sim::ShouldFail(m, "GetProcAddress")) {
+  if (sim::ShouldFail(m, "GetProcAddress")) {
+  } else if (IsSystemModule(reinterpret_cast<uintptr_t>(hModule))) {
+    proc = reinterpret_cast<uintptr_t>(hModule) == sim::kAdvapi32Handle ? sim::SecurityExport(lpProcName)
+                                                                        : nullptr;
+    if (!proc) m.lastError = ERROR_PROC_NOT_FOUND;
+  } else {
     auto loaded = m.loadedLibraries.find(reinterpret_cast<uintptr_t>(hModule));
     const sim::Library *library =
         loaded == m.loadedLibraries.end() ? nullptr : FindLibrary(m, loaded->second);
@@ -128,7 +179,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
   BOOL result = FALSE;
   if (sim::ShouldFail(m, "MoveFileExA")) {
   } else if (m.family == sim::Family::Win9x) {
-    m.lastError = kErrorCallNotImplemented;  // the 95/98 family has no MoveFileEx
+    m.lastError = ERROR_CALL_NOT_IMPLEMENTED;  // the 95/98 family has no MoveFileEx
   } else if (!lpExistingFileName) {
     m.lastError = ERROR_INVALID_PARAMETER;
   } else if (lpNewFileName == nullptr && (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
@@ -142,6 +193,37 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
            std::to_string(result));
   return result;
 }
+
+namespace {
+const DWORD kPriorityClasses[] = {IDLE_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS, HIGH_PRIORITY_CLASS,
+                                  REALTIME_PRIORITY_CLASS};
+
+bool IsPriorityClass(DWORD value) {
+  for (DWORD known : kPriorityClasses)
+    if (value == known) return true;
+  return false;
+}
+
+// The class a new process gets: the one its flags name, else normal, but an
+// idle creator's children are idle too.
+DWORD ChildPriorityClass(const Machine &m, DWORD creationFlags) {
+  DWORD named = 0;
+  for (DWORD known : kPriorityClasses) named |= creationFlags & known;
+  if (named) return named;
+  return m.priorityClass == IDLE_PRIORITY_CLASS ? IDLE_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS;
+}
+
+// In the at-start mode a delete command runs at once, unless a strict-priority
+// scheduler keeps it waiting for the uninstaller (see DeleteCommandRuns).
+void RunAtStartIfDue(Machine &m, sim::ProcessRecord &record) {
+  if (m.deleteCommandRuns != sim::DeleteCommandRuns::AtStart || !sim::IsDeleteCommand(m, record.commandLine))
+    return;
+  if (record.priorityClass == IDLE_PRIORITY_CLASS && m.priorityClass != IDLE_PRIORITY_CLASS) return;
+  sim::RestartEntry ran = sim::RunDeleteCommand(m, record.commandLine, true);
+  record.ranName = ran.path;
+  record.ranOutcome = ran.outcome;
+}
+}  // namespace
 
 BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                            LPSECURITY_ATTRIBUTES lpProcessAttributes,
@@ -164,11 +246,14 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
       record.startupCb = lpStartupInfo->cb;
       record.startupFlags = lpStartupInfo->dwFlags;
       record.startupShowWindow = lpStartupInfo->wShowWindow;
+      record.priorityClass = ChildPriorityClass(m, dwCreationFlags);
+      RunAtStartIfDue(m, record);
       m.processes.push_back(record);
       uintptr_t process = sim::NewHandle(m);
       uintptr_t thread = sim::NewHandle(m);
       m.openHandles[process] = "process";
       m.openHandles[thread] = "thread";
+      m.childProcesses[process] = m.processes.size() - 1;
       lpProcessInformation->hProcess = reinterpret_cast<HANDLE>(process);
       lpProcessInformation->hThread = reinterpret_cast<HANDLE>(thread);
       lpProcessInformation->dwProcessId = static_cast<DWORD>(m.processes.size() + 100);
@@ -190,7 +275,13 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
   Machine &m = sim::Current();
   BOOL result = FALSE;
   if (!sim::ShouldFail(m, "CloseHandle")) {
-    result = m.openHandles.erase(reinterpret_cast<uintptr_t>(hObject)) ? TRUE : FALSE;
+    uintptr_t handle = reinterpret_cast<uintptr_t>(hObject);
+    m.childProcesses.erase(handle);
+    // Closing a pseudo-handle does nothing and succeeds.
+    result = m.openHandles.erase(handle) || m.openTokens.erase(handle) ||
+                     handle == sim::kCurrentProcessHandle || handle == sim::kCurrentThreadHandle
+                 ? TRUE
+                 : FALSE;
     if (!result) m.lastError = ERROR_INVALID_HANDLE;
   }
   sim::Log(m, "CloseHandle", {sim::Hex(reinterpret_cast<uintptr_t>(hObject))}, std::to_string(result));
@@ -235,6 +326,82 @@ void WINAPI ExitProcess(UINT uExitCode) {
   Machine &m = sim::Current();
   sim::Log(m, "ExitProcess", {std::to_string(uExitCode)}, "");
   sim::EndProcess(static_cast<int>(uExitCode));
+}
+
+HANDLE WINAPI GetCurrentProcess(void) {
+  Machine &m = sim::Current();
+  sim::Log(m, "GetCurrentProcess", {}, sim::Hex(sim::kCurrentProcessHandle));
+  return reinterpret_cast<HANDLE>(sim::kCurrentProcessHandle);
+}
+
+HANDLE WINAPI GetCurrentThread(void) {
+  Machine &m = sim::Current();
+  sim::Log(m, "GetCurrentThread", {}, sim::Hex(sim::kCurrentThreadHandle));
+  return reinterpret_cast<HANDLE>(sim::kCurrentThreadHandle);
+}
+
+namespace {
+BOOL SetPriorityClassOn(Machine &m, HANDLE process, DWORD priorityClass) {
+  uintptr_t handle = reinterpret_cast<uintptr_t>(process);
+  auto child = m.childProcesses.find(handle);
+  if (handle != sim::kCurrentProcessHandle && child == m.childProcesses.end())
+    return sim::Fail(m, ERROR_INVALID_HANDLE), FALSE;
+  if (!IsPriorityClass(priorityClass)) return sim::Fail(m, ERROR_INVALID_PARAMETER), FALSE;
+  if (child == m.childProcesses.end())
+    m.priorityClass = priorityClass;
+  else
+    m.processes[child->second].priorityClass = priorityClass;
+  return TRUE;
+}
+
+bool IsThreadPriority(int priority) {
+  return priority == THREAD_PRIORITY_IDLE || priority == THREAD_PRIORITY_TIME_CRITICAL ||
+         (priority >= THREAD_PRIORITY_LOWEST && priority <= THREAD_PRIORITY_HIGHEST);
+}
+
+// Only the process's own main thread is kept; a started process's thread is
+// accepted and not simulated.
+BOOL SetThreadPriorityOn(Machine &m, HANDLE thread, int priority) {
+  uintptr_t handle = reinterpret_cast<uintptr_t>(thread);
+  auto open = m.openHandles.find(handle);
+  bool childThread = open != m.openHandles.end() && open->second == "thread";
+  if (handle != sim::kCurrentThreadHandle && !childThread) return sim::Fail(m, ERROR_INVALID_HANDLE), FALSE;
+  if (!IsThreadPriority(priority)) return sim::Fail(m, ERROR_INVALID_PARAMETER), FALSE;
+  if (!childThread) m.threadPriority = priority;
+  return TRUE;
+}
+}  // namespace
+
+BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
+  Machine &m = sim::Current();
+  BOOL result =
+      sim::ShouldFail(m, "SetPriorityClass") ? FALSE : SetPriorityClassOn(m, hProcess, dwPriorityClass);
+  sim::Log(m, "SetPriorityClass",
+           {sim::Hex(reinterpret_cast<uintptr_t>(hProcess)), sim::Hex(dwPriorityClass)},
+           std::to_string(result));
+  return result;
+}
+
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority) {
+  Machine &m = sim::Current();
+  BOOL result = sim::ShouldFail(m, "SetThreadPriority") ? FALSE : SetThreadPriorityOn(m, hThread, nPriority);
+  sim::Log(m, "SetThreadPriority",
+           {sim::Hex(reinterpret_cast<uintptr_t>(hThread)), std::to_string(nPriority)},
+           std::to_string(result));
+  return result;
+}
+
+UINT WINAPI GetACP(void) {
+  Machine &m = sim::Current();
+  sim::Log(m, "GetACP", {}, std::to_string(m.codePage));
+  return m.codePage;
+}
+
+UINT WINAPI GetOEMCP(void) {
+  Machine &m = sim::Current();
+  UINT oem = sim::OemCodePage(m);
+  sim::Log(m, "GetOEMCP", {}, std::to_string(oem));
+  return oem;
 }
 
 // Not logged: path scans ask once per byte, which would drown the log.

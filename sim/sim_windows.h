@@ -41,6 +41,10 @@ typedef LONG LSTATUS;
 typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
 typedef void *PSECURITY_DESCRIPTOR;
+typedef void *PVOID;
+typedef HANDLE *PHANDLE;
+typedef DWORD *PDWORD;
+typedef void *PSID;
 
 struct HWND__ {
   int unused;
@@ -80,6 +84,11 @@ typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_BAD_FORMAT 11L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_DIRECTORY 267L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_INVALID_SID 1337L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
@@ -103,6 +112,28 @@ typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
 #define STARTF_USESHOWWINDOW 0x00000001
+
+// Files
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+
+// Processes and threads
+#define NORMAL_PRIORITY_CLASS 0x00000020
+#define IDLE_PRIORITY_CLASS 0x00000040
+#define HIGH_PRIORITY_CLASS 0x00000080
+#define REALTIME_PRIORITY_CLASS 0x00000100
+#define THREAD_PRIORITY_IDLE (-15)
+#define THREAD_PRIORITY_LOWEST (-2)
+#define THREAD_PRIORITY_BELOW_NORMAL (-1)
+#define THREAD_PRIORITY_NORMAL 0
+#define THREAD_PRIORITY_ABOVE_NORMAL 1
+#define THREAD_PRIORITY_HIGHEST 2
+#define THREAD_PRIORITY_TIME_CRITICAL 15
 
 typedef struct _STARTUPINFOA {
   DWORD cb;
@@ -161,6 +192,81 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
+UINT WINAPI GetACP(void);
+UINT WINAPI GetOEMCP(void);
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
+DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
+DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+HANDLE WINAPI GetCurrentProcess(void);
+HANDLE WINAPI GetCurrentThread(void);
+BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass);
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
+
+// Security (ADVAPI32; on Windows the uninstaller looks these up at run time)
+#define TOKEN_QUERY 0x0008
+#define SE_GROUP_MANDATORY 0x00000001L
+#define SE_GROUP_ENABLED_BY_DEFAULT 0x00000002L
+#define SE_GROUP_ENABLED 0x00000004L
+#define SE_GROUP_USE_FOR_DENY_ONLY 0x00000010L
+#define SECURITY_WORLD_SID_AUTHORITY \
+  { 0, 0, 0, 0, 0, 1 }
+#define SECURITY_NT_AUTHORITY \
+  { 0, 0, 0, 0, 0, 5 }
+#define SECURITY_WORLD_RID 0x00000000L
+#define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L
+#define DOMAIN_ALIAS_RID_ADMINS 0x00000220L
+#define DOMAIN_ALIAS_RID_USERS 0x00000221L
+#define SID_REVISION 1
+#define SID_MAX_SUB_AUTHORITIES 15
+#define ANYSIZE_ARRAY 1
+
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+  BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+  BYTE Revision;
+  BYTE SubAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+  DWORD SubAuthority[ANYSIZE_ARRAY];
+} SID, *PISID;
+
+typedef struct _SID_AND_ATTRIBUTES {
+  PSID Sid;
+  DWORD Attributes;
+} SID_AND_ATTRIBUTES, *PSID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_GROUPS {
+  DWORD GroupCount;
+  SID_AND_ATTRIBUTES Groups[ANYSIZE_ARRAY];
+} TOKEN_GROUPS, *PTOKEN_GROUPS;
+
+typedef enum _TOKEN_INFORMATION_CLASS {
+  TokenUser = 1,
+  TokenGroups,
+  TokenPrivileges,
+  TokenOwner,
+  TokenPrimaryGroup,
+  TokenDefaultDacl,
+  TokenSource,
+  TokenType,
+  TokenImpersonationLevel,
+  TokenStatistics
+} TOKEN_INFORMATION_CLASS,
+    *PTOKEN_INFORMATION_CLASS;
+
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength, PDWORD ReturnLength);
+BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority, BYTE nSubAuthorityCount,
+                                     DWORD nSubAuthority0, DWORD nSubAuthority1, DWORD nSubAuthority2,
+                                     DWORD nSubAuthority3, DWORD nSubAuthority4, DWORD nSubAuthority5,
+                                     DWORD nSubAuthority6, DWORD nSubAuthority7, PSID *pSid);
+BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+PVOID WINAPI FreeSid(PSID pSid);
 
 // User interface
 #define MB_OK 0x00000000L

@@ -29,11 +29,6 @@ std::string Pointer(const void *pointer) {
   return pointer ? sim::Hex(reinterpret_cast<uintptr_t>(pointer)) : std::string("(null)");
 }
 
-bool Fail(Machine &m, DWORD error) {
-  m.lastError = error;
-  return false;
-}
-
 // Only this machine's spooler is here: NULL or "" names it.
 bool IsLocalServer(const char *name) { return !name || !*name; }
 
@@ -159,15 +154,15 @@ void PackJobInfo1(RecordPacker &packer, const Printer &p, size_t index) {
 bool FitsBuffer(Machine &m, DWORD needed, LPBYTE buffer, DWORD size, LPDWORD pcbNeeded, LPDWORD pcReturned) {
   *pcbNeeded = needed;
   *pcReturned = 0;
-  if (needed > 0 && (!buffer || size < needed)) return Fail(m, ERROR_INSUFFICIENT_BUFFER);
+  if (needed > 0 && (!buffer || size < needed)) return sim::Fail(m, ERROR_INSUFFICIENT_BUFFER);
   return true;
 }
 
 bool EnumPrinters(Machine &m, DWORD flags, const char *name, DWORD level, LPBYTE buffer, DWORD size,
                   LPDWORD pcbNeeded, LPDWORD pcReturned) {
-  if (!pcbNeeded || !pcReturned) return Fail(m, ERROR_INVALID_PARAMETER);
-  if (level != 2) return Fail(m, kErrorInvalidLevel);
-  if (!IsLocalServer(name)) return Fail(m, kErrorInvalidName);
+  if (!pcbNeeded || !pcReturned) return sim::Fail(m, ERROR_INVALID_PARAMETER);
+  if (level != 2) return sim::Fail(m, kErrorInvalidLevel);
+  if (!IsLocalServer(name)) return sim::Fail(m, kErrorInvalidName);
   std::vector<const Printer *> listed;
   if (flags & PRINTER_ENUM_LOCAL)
     for (const Printer &printer : m.printers) listed.push_back(&printer);
@@ -181,10 +176,10 @@ bool EnumPrinters(Machine &m, DWORD flags, const char *name, DWORD level, LPBYTE
 }
 
 bool OpenPrinter(Machine &m, const char *name, HANDLE *handle, const PRINTER_DEFAULTSA *defaults) {
-  if (!handle) return Fail(m, ERROR_INVALID_PARAMETER);
+  if (!handle) return sim::Fail(m, ERROR_INVALID_PARAMETER);
   Printer *printer = name ? FindPrinter(m, name) : nullptr;
-  if (!printer) return Fail(m, ERROR_INVALID_PRINTER_NAME);
-  if (printer->refuseOpen) return Fail(m, ERROR_ACCESS_DENIED);
+  if (!printer) return sim::Fail(m, ERROR_INVALID_PRINTER_NAME);
+  if (printer->refuseOpen) return sim::Fail(m, ERROR_ACCESS_DENIED);
   uintptr_t value = sim::NewHandle(m);
   m.openPrinters[value] = printer->name;
   grantedAccess[value] = defaults && defaults->DesiredAccess ? defaults->DesiredAccess : PRINTER_ACCESS_USE;
@@ -194,7 +189,7 @@ bool OpenPrinter(Machine &m, const char *name, HANDLE *handle, const PRINTER_DEF
 
 bool ClosePrinterHandle(Machine &m, HANDLE handle) {
   auto it = m.openPrinters.find(reinterpret_cast<uintptr_t>(handle));
-  if (it == m.openPrinters.end()) return Fail(m, ERROR_INVALID_HANDLE);
+  if (it == m.openPrinters.end()) return sim::Fail(m, ERROR_INVALID_HANDLE);
   grantedAccess.erase(it->first);
   m.openPrinters.erase(it);
   return true;
@@ -202,10 +197,10 @@ bool ClosePrinterHandle(Machine &m, HANDLE handle) {
 
 bool EnumJobs(Machine &m, HANDLE handle, DWORD firstJob, DWORD noJobs, DWORD level, LPBYTE buffer, DWORD size,
               LPDWORD pcbNeeded, LPDWORD pcReturned) {
-  if (!pcbNeeded || !pcReturned) return Fail(m, ERROR_INVALID_PARAMETER);
+  if (!pcbNeeded || !pcReturned) return sim::Fail(m, ERROR_INVALID_PARAMETER);
   const Printer *printer = PrinterOf(m, handle);
-  if (!printer) return Fail(m, ERROR_INVALID_HANDLE);
-  if (level != 1) return Fail(m, kErrorInvalidLevel);
+  if (!printer) return sim::Fail(m, ERROR_INVALID_HANDLE);
+  if (level != 1) return sim::Fail(m, kErrorInvalidLevel);
   size_t first = std::min<size_t>(firstJob, printer->jobs.size());
   size_t end = first + std::min<size_t>(noJobs, printer->jobs.size() - first);
   RecordPacker measure(nullptr, 0);
@@ -223,12 +218,12 @@ std::string Field(const char *text) { return text ? std::string(text) : std::str
 // is not modelled, so pPrinterName is not looked at.
 bool SetPrinter(Machine &m, HANDLE handle, DWORD level, const PRINTER_INFO_2A *info, DWORD command) {
   Printer *printer = PrinterOf(m, handle);
-  if (!printer) return Fail(m, ERROR_INVALID_HANDLE);
-  if (level != 2) return Fail(m, kErrorInvalidLevel);
-  if (!info || command != 0) return Fail(m, ERROR_INVALID_PARAMETER);
+  if (!printer) return sim::Fail(m, ERROR_INVALID_HANDLE);
+  if (level != 2) return sim::Fail(m, kErrorInvalidLevel);
+  if (!info || command != 0) return sim::Fail(m, ERROR_INVALID_PARAMETER);
   if (!(grantedAccess[reinterpret_cast<uintptr_t>(handle)] & kPrinterAccessAdminister))
-    return Fail(m, ERROR_ACCESS_DENIED);
-  if (!info->pPortName || !*info->pPortName) return Fail(m, ERROR_UNKNOWN_PORT);
+    return sim::Fail(m, ERROR_ACCESS_DENIED);
+  if (!info->pPortName || !*info->pPortName) return sim::Fail(m, ERROR_UNKNOWN_PORT);
   printer->port = info->pPortName;
   printer->shareName = Field(info->pShareName);
   printer->driver = Field(info->pDriverName);
@@ -241,18 +236,18 @@ bool SetPrinter(Machine &m, HANDLE handle, DWORD level, const PRINTER_INFO_2A *i
 }
 
 bool DeletePort(Machine &m, const char *server, const char *port) {
-  if (!IsLocalServer(server)) return Fail(m, kErrorInvalidName);
+  if (!IsLocalServer(server)) return sim::Fail(m, kErrorInvalidName);
   sim::RegKey *monitors = sim::FindKey(m, kMonitorsRoot);
-  if (!port || !monitors) return Fail(m, ERROR_UNKNOWN_PORT);
+  if (!port || !monitors) return sim::Fail(m, ERROR_UNKNOWN_PORT);
   for (auto &monitor : monitors->subkeys) {
     sim::RegKey *ports = PortsOf(m, *monitor);
     sim::RegKey *key = ports ? ChildNamed(m, *ports, port) : nullptr;
     if (!key) continue;
-    if (PortInUse(m, port)) return Fail(m, ERROR_BUSY);
+    if (PortInUse(m, port)) return sim::Fail(m, ERROR_BUSY);
     RemoveChild(*ports, key);
     return true;
   }
-  return Fail(m, ERROR_UNKNOWN_PORT);
+  return sim::Fail(m, ERROR_UNKNOWN_PORT);
 }
 
 bool MonitorInUse(const Machine &m, sim::RegKey &monitor) {
@@ -265,11 +260,11 @@ bool MonitorInUse(const Machine &m, sim::RegKey &monitor) {
 
 // The environment is not looked at: the local spooler ignores it here.
 bool DeleteMonitor(Machine &m, const char *server, const char *name) {
-  if (!IsLocalServer(server)) return Fail(m, kErrorInvalidName);
+  if (!IsLocalServer(server)) return sim::Fail(m, kErrorInvalidName);
   sim::RegKey *monitors = sim::FindKey(m, kMonitorsRoot);
   sim::RegKey *monitor = monitors && name && *name ? ChildNamed(m, *monitors, name) : nullptr;
-  if (!monitor) return Fail(m, ERROR_UNKNOWN_PRINT_MONITOR);
-  if (MonitorInUse(m, *monitor)) return Fail(m, ERROR_PRINT_MONITOR_IN_USE);
+  if (!monitor) return sim::Fail(m, ERROR_UNKNOWN_PRINT_MONITOR);
+  if (MonitorInUse(m, *monitor)) return sim::Fail(m, ERROR_PRINT_MONITOR_IN_USE);
   RemoveChild(*monitors, monitor);
   return true;
 }

@@ -1,7 +1,7 @@
 // What a run of the uninstaller may still hold as its process ends: only the
 // install-path chain's nodes, which the removal's last stage walks and
 // nothing frees. Every key, printer, library, process handle and every other
-// LocalAlloc block must have been released. Shared by the unit tests' harness
+// LocalAlloc block, token and SID must have been released. Shared by the unit tests' harness
 // and the fuzz target.
 #pragma once
 
@@ -35,6 +35,8 @@ inline std::string Unreleased(const sim::Leftovers &left, int chainNodes) {
   add("printers open", left.printers);
   add("libraries loaded", left.libraries);
   add("process handles open", left.handles);
+  add("tokens open", left.tokens);
+  add("SIDs never freed", left.sids);
   return text;
 }
 

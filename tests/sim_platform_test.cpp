@@ -82,6 +82,8 @@ TEST(SimFiles, RemoveDirectoryOnlyEmptyAndResolvedAsWindowsDoes) {
       {"drive root", "C:\\", FALSE},
       {"current directory of the drive", "C:", FALSE},
       {"locked", "C:\\Apps\\Locked", FALSE},
+      {"read-only (the attribute keeps a directory too)", "C:\\Apps\\ReadOnly", FALSE},
+      {"by its alias", "C:\\Apps\\EMPTYD~1", TRUE},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
@@ -90,6 +92,9 @@ TEST(SimFiles, RemoveDirectoryOnlyEmptyAndResolvedAsWindowsDoes) {
     sim::AddDirectory(m, "C:\\Apps\\Empty");
     sim::AddDirectory(m, "C:\\Apps\\Locked");
     sim::Lock(m, "C:\\Apps\\Locked");
+    sim::AddDirectory(m, "C:\\Apps\\ReadOnly");
+    sim::SetAttributes(m, "C:\\Apps\\ReadOnly", FILE_ATTRIBUTE_READONLY);
+    sim::SetShortName(m, "C:\\Apps\\Empty", "EMPTYD~1");
     BOOL result = -1;
     test::RunInProcess(m, [&] { return result = RemoveDirectoryA(c.path); });
     EXPECT_EQ(result, c.result);
@@ -187,6 +192,7 @@ TEST(SimProcess, ModuleFileNameIsTheNormalisedPath) {
       {1252, "C:\\Apps\\\\Tool\\QVUninst.exe", "C:\\Apps\\Tool\\QVUninst.exe"},
       {1252, "C:\\Apps\\\x95\\\\QVUninst.exe", "C:\\Apps\\\x95\\QVUninst.exe"},
       {932, "C:\\Apps\\\x95\x5C\\QVUninst.exe", "C:\\Apps\\\x95\x5C\\QVUninst.exe"},
+      {1252, "C:\\PROGRA~1\\Lumora\\QVUninst.exe", "C:\\PROGRA~1\\Lumora\\QVUninst.exe"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.executable);
@@ -232,34 +238,66 @@ TEST(SimProcess, InjectedFailuresHitTheChosenCallsOnly) {
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
+// Every setting a machine folder holds comes back as it was written: the
+// demo machine, and one with each file setting, a path no INI key can hold
+// among them.
+sim::Machine MachineWithEverySetting() {
+  sim::Machine m = test::NewMachine(sim::Family::Win9x);
+  m.administrators = sim::Administrators::DenyOnly;
+  m.deleteCommandRuns = sim::DeleteCommandRuns::AtStart;
+  sim::AddFile(m, "C:\\Apps\\open.txt");
+  sim::Lock(m, "C:\\Apps\\open.txt", sim::InUse::Open);
+  sim::AddFile(m, "C:\\Apps\\a=b.dll");
+  sim::Lock(m, "C:\\Apps\\a=b.dll", sim::InUse::Loaded);
+  sim::SetAttributes(m, "C:\\Apps\\a=b.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  sim::AddFile(m, "C:\\Apps\\mon.dll");
+  sim::Lock(m, "C:\\Apps\\mon.dll", sim::InUse::Loaded);
+  sim::SetAttributes(m, "C:\\Apps\\open.txt", 0);
+  sim::SetAttributes(m, "C:\\Apps", FILE_ATTRIBUTE_SYSTEM);
+  sim::SetShortName(m, "C:\\Program Files", "PROGRA~1");
+  sim::SetShortName(m, "C:\\Apps\\a=b.dll", "AB~1.DLL");
+  return m;
+}
+
 TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
   namespace fs = std::filesystem;
-  sim::Machine m;
-  std::string error;
-  ASSERT_TRUE(sim::LoadMachineFolder(m, QV_SOURCE_DIR "/examples/demo", &error)) << error;
-  fs::path out = fs::temp_directory_path() / ("qv-roundtrip-" + std::to_string(getpid()));
-  ASSERT_TRUE(sim::SaveMachineFolder(m, out.string(), &error)) << error;
-  sim::Machine again;
-  ASSERT_TRUE(sim::LoadMachineFolder(again, out.string(), &error)) << error;
-  fs::remove_all(out);
-  EXPECT_EQ(sim::ExportRegistry(again), sim::ExportRegistry(m));
-  ASSERT_EQ(again.files.size(), m.files.size());
-  for (const auto &entry : m.files) {
-    SCOPED_TRACE(entry.second.path);
-    auto it = again.files.find(entry.first);
-    ASSERT_NE(it, again.files.end());
-    EXPECT_EQ(it->second.isDirectory, entry.second.isDirectory);
-    EXPECT_EQ(it->second.data, entry.second.data);
-    EXPECT_EQ(it->second.locked, entry.second.locked);
+  for (const char *source : {QV_SOURCE_DIR "/examples/demo", ""}) {
+    SCOPED_TRACE(*source ? source : "every setting");
+    sim::Machine m;
+    std::string error;
+    if (*source) {
+      ASSERT_TRUE(sim::LoadMachineFolder(m, source, &error)) << error;
+    } else {
+      m = MachineWithEverySetting();
+    }
+    fs::path out = fs::temp_directory_path() / ("qv-roundtrip-" + std::to_string(getpid()));
+    ASSERT_TRUE(sim::SaveMachineFolder(m, out.string(), &error)) << error;
+    sim::Machine again;
+    ASSERT_TRUE(sim::LoadMachineFolder(again, out.string(), &error)) << error;
+    fs::remove_all(out);
+    EXPECT_EQ(again.administrators, m.administrators);
+    EXPECT_EQ(again.deleteCommandRuns, m.deleteCommandRuns);
+    EXPECT_EQ(sim::ExportRegistry(again), sim::ExportRegistry(m));
+    ASSERT_EQ(again.files.size(), m.files.size());
+    for (const auto &entry : m.files) {
+      SCOPED_TRACE(entry.second.path);
+      auto it = again.files.find(entry.first);
+      ASSERT_NE(it, again.files.end());
+      EXPECT_EQ(it->second.isDirectory, entry.second.isDirectory);
+      EXPECT_EQ(it->second.data, entry.second.data);
+      EXPECT_EQ(it->second.inUse, entry.second.inUse);
+      EXPECT_EQ(it->second.attributes, entry.second.attributes);
+      EXPECT_EQ(it->second.shortName, entry.second.shortName);
+    }
+    ASSERT_EQ(again.printers.size(), m.printers.size());
+    for (size_t i = 0; i < m.printers.size(); ++i) {
+      EXPECT_EQ(again.printers[i].port, m.printers[i].port);
+      EXPECT_EQ(again.printers[i].jobs.size(), m.printers[i].jobs.size());
+    }
+    EXPECT_EQ(again.family, m.family);
+    EXPECT_EQ(again.executablePath, m.executablePath);
+    EXPECT_EQ(again.libraries.size(), m.libraries.size());
   }
-  ASSERT_EQ(again.printers.size(), m.printers.size());
-  for (size_t i = 0; i < m.printers.size(); ++i) {
-    EXPECT_EQ(again.printers[i].port, m.printers[i].port);
-    EXPECT_EQ(again.printers[i].jobs.size(), m.printers[i].jobs.size());
-  }
-  EXPECT_EQ(again.family, m.family);
-  EXPECT_EQ(again.executablePath, m.executablePath);
-  EXPECT_EQ(again.libraries.size(), m.libraries.size());
 }
 
 // The drives hold the machine's names in UTF-8: a double-byte name whose
@@ -393,6 +431,17 @@ TEST(SimProcess, ReportsWhatARunLeavesUnreleased) {
          return 0;
        },
        "registry keys open: 1; printers open: 1; libraries loaded: 1; process handles open: 2"},
+      {"a token left open and a SID never freed", -1,
+       [] {
+         HANDLE token;
+         SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+         PSID admins;
+         OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+         AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                  0, &admins);
+         return 0;
+       },
+       "tokens open: 1; SIDs never freed: 1"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.label);
@@ -433,6 +482,383 @@ TEST(SimProcess, DelayedDeletionKeepsFilesAndDirectoriesInCallOrder) {
       EXPECT_EQ(error, 120u);  // ERROR_CALL_NOT_IMPLEMENTED
     }
     EXPECT_TRUE(sim::Exists(m, "C:\\Apps\\tool.exe"));  // nothing goes before the restart
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// C:\Program Files (alias PROGRA~1) holds Lumora (no alias) and the running
+// executable; C:\Apps a file of each kind a deletion meets.
+sim::Machine FilesMachine() {
+  sim::Machine m = test::NewMachine();
+  sim::AddFile(m, "C:\\Apps\\plain.txt");
+  sim::AddFile(m, "C:\\Apps\\readonly.txt");
+  sim::SetAttributes(m, "C:\\Apps\\readonly.txt", FILE_ATTRIBUTE_READONLY);
+  sim::AddFile(m, "C:\\Apps\\open.txt");
+  sim::Lock(m, "C:\\Apps\\open.txt", sim::InUse::Open);
+  sim::AddFile(m, "C:\\Apps\\spooler.dll");
+  sim::Lock(m, "C:\\Apps\\spooler.dll", sim::InUse::Loaded);
+  sim::AddFile(m, "C:\\Apps\\Long File Name.txt");
+  sim::SetShortName(m, "C:\\Apps\\Long File Name.txt", "LONGFI~1.TXT");
+  sim::SetShortName(m, "C:\\Program Files", "PROGRA~1");
+  sim::AddFile(m, "C:\\Lumora\\_SETUP.DLL", "MZ");
+  m.libraries.push_back(sim::Library{"C:\\Lumora\\_SETUP.DLL", true, 1});
+  return m;
+}
+
+TEST(SimFiles, DeleteFileRefusesAsWindowsDoes) {
+  const struct {
+    const char *label;
+    std::function<void()> before;  // run in the process first
+    const char *path;
+    BOOL deleted;
+    DWORD error;
+  } rows[] = {
+      {"a read-only file", [] {}, "C:\\Apps\\readonly.txt", FALSE, ERROR_ACCESS_DENIED},
+      {"a read-only file once cleared",
+       [] { SetFileAttributesA("C:\\Apps\\readonly.txt", FILE_ATTRIBUTE_NORMAL); }, "C:\\Apps\\readonly.txt",
+       TRUE, 0},
+      {"a file another program has open", [] {}, "C:\\Apps\\open.txt", FALSE, ERROR_SHARING_VIOLATION},
+      {"an image another program has loaded", [] {}, "C:\\Apps\\spooler.dll", FALSE, ERROR_ACCESS_DENIED},
+      {"a library this process has loaded", [] { LoadLibraryA("C:\\Lumora\\_SETUP.DLL"); },
+       "C:\\Lumora\\_SETUP.DLL", FALSE, ERROR_ACCESS_DENIED},
+      {"a library once freed", [] { FreeLibrary(LoadLibraryA("C:\\Lumora\\_SETUP.DLL")); },
+       "C:\\Lumora\\_SETUP.DLL", TRUE, 0},
+      {"by its alias", [] {}, "C:\\Apps\\LONGFI~1.TXT", TRUE, 0},
+      {"the running executable by its short form", [] {}, "c:\\progra~1\\Lumora\\QVUninst.exe", FALSE,
+       ERROR_ACCESS_DENIED},
+      {"an alias is no long name's prefix", [] {}, "C:\\Apps\\LONGFI~1", FALSE, ERROR_FILE_NOT_FOUND},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = FilesMachine();
+    BOOL deleted = -1;
+    DWORD error = 0;
+    test::RunInProcess(m, [&] {
+      row.before();
+      deleted = DeleteFileA(row.path);
+      error = deleted ? 0 : GetLastError();
+      return 0;
+    });
+    EXPECT_EQ(deleted, row.deleted);
+    EXPECT_EQ(error, row.error);
+  }
+}
+
+TEST(SimFiles, AttributesAsDocumented) {
+  const struct {
+    const char *label;
+    const char *path;
+    DWORD set;  // INVALID_FILE_ATTRIBUTES: not set
+    BOOL setResult;
+    DWORD got;
+    DWORD error;  // of the last call that failed
+  } rows[] = {
+      {"a new file is archive", "C:\\Apps\\plain.txt", INVALID_FILE_ATTRIBUTES, TRUE, FILE_ATTRIBUTE_ARCHIVE,
+       0},
+      {"normal alone clears all", "C:\\Apps\\readonly.txt", FILE_ATTRIBUTE_NORMAL, TRUE,
+       FILE_ATTRIBUTE_NORMAL, 0},
+      {"normal with others is ignored", "C:\\Apps\\plain.txt", FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN,
+       TRUE, FILE_ATTRIBUTE_HIDDEN, 0},
+      {"a file can't be made a directory", "C:\\Apps\\plain.txt", FILE_ATTRIBUTE_DIRECTORY, TRUE,
+       FILE_ATTRIBUTE_NORMAL, 0},
+      {"a directory stays one", "C:\\Apps", FILE_ATTRIBUTE_READONLY, TRUE,
+       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY, 0},
+      {"by its alias", "C:\\Apps\\LONGFI~1.TXT", FILE_ATTRIBUTE_SYSTEM, TRUE, FILE_ATTRIBUTE_SYSTEM, 0},
+      {"missing file", "C:\\Apps\\none.txt", FILE_ATTRIBUTE_NORMAL, FALSE, INVALID_FILE_ATTRIBUTES,
+       ERROR_FILE_NOT_FOUND},
+      {"missing directory", "C:\\None\\none.txt", FILE_ATTRIBUTE_NORMAL, FALSE, INVALID_FILE_ATTRIBUTES,
+       ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = FilesMachine();
+    BOOL setResult = TRUE;
+    DWORD got = 0, error = 0;
+    test::RunInProcess(m, [&] {
+      if (row.set != INVALID_FILE_ATTRIBUTES) setResult = SetFileAttributesA(row.path, row.set);
+      got = GetFileAttributesA(row.path);
+      if (got == INVALID_FILE_ATTRIBUTES) error = GetLastError();
+      return 0;
+    });
+    EXPECT_EQ(setResult, row.setResult);
+    EXPECT_EQ(got, row.got);
+    EXPECT_EQ(error, row.error);
+  }
+}
+
+TEST(SimFiles, ShortPathNameGivesEachComponentsAlias) {
+  const struct {
+    const char *label;
+    const char *path;
+    DWORD size;
+    DWORD result;
+    std::string text;  // the buffer after the call ("#" untouched)
+    DWORD error;
+  } rows[] = {
+      {"long form", "C:\\Program Files\\Lumora\\QVUninst.exe", MAX_PATH, 31,
+       "C:\\PROGRA~1\\Lumora\\QVUninst.exe", 0},
+      {"short form already", "C:\\PROGRA~1\\LUMORA\\QVUNINST.EXE", MAX_PATH, 31,
+       "C:\\PROGRA~1\\Lumora\\QVUninst.exe", 0},
+      {"a file's own alias", "c:\\apps\\long file name.txt", MAX_PATH, 20, "C:\\Apps\\LONGFI~1.TXT", 0},
+      {"just enough room", "C:\\Apps\\LONGFI~1.TXT", 21, 20, "C:\\Apps\\LONGFI~1.TXT", 0},
+      {"no room for the terminator: the size needed", "C:\\Apps\\LONGFI~1.TXT", 20, 21, "#", 0},
+      {"no buffer: the size needed", "C:\\Program Files", 0, 12, "#", 0},
+      {"a drive root", "C:\\", MAX_PATH, 3, "C:\\", 0},
+      {"missing file", "C:\\PROGRA~1\\Lumora\\None.exe", MAX_PATH, 0, "#", ERROR_FILE_NOT_FOUND},
+      {"missing directory", "C:\\PROGRA~1\\None\\QVUninst.exe", MAX_PATH, 0, "#", ERROR_PATH_NOT_FOUND},
+      {"a file is no directory", "C:\\Apps\\plain.txt\\x", MAX_PATH, 0, "#", ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = FilesMachine();
+    DWORD result = 0, error = 0;
+    std::string text;
+    test::RunInProcess(m, [&] {
+      char buffer[MAX_PATH + 1] = "#";
+      result = GetShortPathNameA(row.path, row.size ? buffer : NULL, row.size);
+      error = result ? 0 : GetLastError();
+      text = buffer;
+      return 0;
+    });
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(text, row.text);
+    EXPECT_EQ(error, row.error);
+  }
+}
+
+TEST(SimFiles, CurrentDirectoryMustBeAnExistingDirectory) {
+  const struct {
+    const char *label;
+    const char *path;
+    BOOL result;
+    DWORD error;
+    std::string current;  // as GetCurrentDirectoryA gives it afterwards
+  } rows[] = {
+      {"a directory", "C:\\Apps", TRUE, 0, "C:\\Apps"},
+      {"relative, against the current one", "..\\Apps\\", TRUE, 0, "C:\\Apps"},
+      {"by its alias, kept as given", "c:\\progra~1", TRUE, 0, "C:\\progra~1"},
+      {"a drive root", "C:\\", TRUE, 0, "C:\\"},
+      {"missing", "C:\\None", FALSE, ERROR_FILE_NOT_FOUND, "C:\\WINDOWS"},
+      {"missing parent", "C:\\None\\Sub", FALSE, ERROR_PATH_NOT_FOUND, "C:\\WINDOWS"},
+      {"a file", "C:\\Apps\\plain.txt", FALSE, ERROR_DIRECTORY, "C:\\WINDOWS"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = FilesMachine();
+    BOOL result = -1;
+    DWORD error = 0;
+    std::string current;
+    test::RunInProcess(m, [&] {
+      result = SetCurrentDirectoryA(row.path);
+      error = result ? 0 : GetLastError();
+      char buffer[MAX_PATH];
+      DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+      current.assign(buffer, length);
+      return 0;
+    });
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(error, row.error);
+    EXPECT_EQ(current, row.current);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+typedef BOOL(WINAPI *OpenProcessTokenFn)(HANDLE, DWORD, PHANDLE);
+typedef BOOL(WINAPI *GetTokenInformationFn)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+typedef BOOL(WINAPI *AllocateAndInitializeSidFn)(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD,
+                                                 DWORD, DWORD, DWORD, DWORD, PSID *);
+typedef BOOL(WINAPI *EqualSidFn)(PSID, PSID);
+typedef PVOID(WINAPI *FreeSidFn)(PSID);
+
+struct TokenCheck {
+  DWORD openError = 0;         // OpenProcessToken's, or 0
+  DWORD shortBufferError = 0;  // of the size query
+  bool oneByteShortFails = false;
+  DWORD adminAttributes = 0;  // the Administrators group's, 0 when absent
+};
+
+template <typename Function>
+Function Export(HMODULE module, const char *name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
+}
+
+// What an uninstaller sees that looks the calls up at run time, as on Windows.
+TokenCheck CheckToken() {
+  TokenCheck check;
+  HMODULE advapi = GetModuleHandleA("advapi32");
+  auto openToken = Export<OpenProcessTokenFn>(advapi, "OpenProcessToken");
+  auto getInformation = Export<GetTokenInformationFn>(advapi, "GetTokenInformation");
+  auto allocateSid = Export<AllocateAndInitializeSidFn>(advapi, "AllocateAndInitializeSid");
+  auto equalSid = Export<EqualSidFn>(advapi, "EqualSid");
+  auto freeSid = Export<FreeSidFn>(advapi, "FreeSid");
+  HANDLE token;
+  if (!openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    check.openError = GetLastError();
+    return check;
+  }
+  DWORD needed = 0;
+  if (!getInformation(token, TokenGroups, NULL, 0, &needed)) check.shortBufferError = GetLastError();
+  TOKEN_GROUPS *groups = static_cast<TOKEN_GROUPS *>(LocalAlloc(LPTR, needed));
+  DWORD again = 0;
+  check.oneByteShortFails =
+      !getInformation(token, TokenGroups, groups, needed - 1, &again) && again == needed;
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID admins = NULL;
+  if (getInformation(token, TokenGroups, groups, needed, &needed) &&
+      allocateSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins)) {
+    for (DWORD i = 0; i < groups->GroupCount; ++i)
+      if (equalSid(groups->Groups[i].Sid, admins)) check.adminAttributes = groups->Groups[i].Attributes;
+    freeSid(admins);
+  }
+  LocalFree(groups);
+  CloseHandle(token);
+  return check;
+}
+
+TEST(SimSecurity, TokenGroupsAsTheMachineSays) {
+  const DWORD kEnabled = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+  const struct {
+    const char *label;
+    sim::Family family;
+    sim::Administrators administrators;
+    TokenCheck expected;
+  } rows[] = {
+      {"an administrator",
+       sim::Family::NT,
+       sim::Administrators::Yes,
+       {0, ERROR_INSUFFICIENT_BUFFER, true, kEnabled}},
+      {"a user", sim::Family::NT, sim::Administrators::No, {0, ERROR_INSUFFICIENT_BUFFER, true, 0}},
+      {"an administrator not elevated",
+       sim::Family::NT,
+       sim::Administrators::DenyOnly,
+       {0, ERROR_INSUFFICIENT_BUFFER, true, SE_GROUP_USE_FOR_DENY_ONLY}},
+      {"95/98: no tokens",
+       sim::Family::Win9x,
+       sim::Administrators::Yes,
+       {ERROR_CALL_NOT_IMPLEMENTED, 0, false, 0}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = test::NewMachine(row.family);
+    m.administrators = row.administrators;
+    TokenCheck check;
+    test::RunInProcess(m, [&] {
+      check = CheckToken();
+      return 0;
+    });
+    EXPECT_EQ(check.openError, row.expected.openError);
+    EXPECT_EQ(check.shortBufferError, row.expected.shortBufferError);
+    EXPECT_EQ(check.oneByteShortFails, row.expected.oneByteShortFails);
+    EXPECT_EQ(check.adminAttributes, row.expected.adminAttributes);
+    EXPECT_EQ(test::LeftUnreleased(), "");
+  }
+}
+
+TEST(SimProcess, ModulesTheExecutableImportsAreFoundByName) {
+  const struct {
+    const char *module;  // nullptr: the executable
+    const char *proc;    // nullptr: not looked up
+    bool found;
+    DWORD error;
+  } rows[] = {
+      {nullptr, nullptr, true, 0},
+      {"kernel32.dll", nullptr, true, 0},
+      {"ADVAPI32", "OpenProcessToken", true, 0},
+      {"Advapi32.Dll", "FreeSid", true, 0},
+      {"ADVAPI32.DLL", "CheckTokenMembership", false, ERROR_PROC_NOT_FOUND},
+      {"USER32.DLL", "OpenProcessToken", false, ERROR_PROC_NOT_FOUND},
+      {"winspool.drv", nullptr, true, 0},
+      {"WINSPOOL", nullptr, false, ERROR_MOD_NOT_FOUND},  // ".DLL" is what a name without extension gets
+      {"NTDLL.DLL", nullptr, false, ERROR_MOD_NOT_FOUND},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.module ? row.module : "(null)");
+    sim::Machine m = test::NewMachine();
+    bool found = false;
+    DWORD error = 0;
+    HMODULE module = NULL;
+    test::RunInProcess(m, [&] {
+      module = GetModuleHandleA(row.module);
+      found = row.proc ? GetProcAddress(module, row.proc) != NULL : module != NULL;
+      error = found ? 0 : GetLastError();
+      return 0;
+    });
+    EXPECT_EQ(found, row.found);
+    EXPECT_EQ(error, row.error);
+    if (!row.module) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(module), sim::kInstanceHandle);
+    }
+  }
+}
+
+TEST(SimProcess, PrioritiesAreKeptOnTheMachine) {
+  const struct {
+    const char *label;
+    std::function<BOOL()> call;
+    BOOL result;
+    DWORD error;
+    DWORD ownClass;
+    int ownThread;
+    DWORD childClass;  // of the process the call started, or 0
+  } rows[] = {
+      {"high class", [] { return SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS); }, TRUE, 0,
+       HIGH_PRIORITY_CLASS, 0, 0},
+      {"no such class", [] { return SetPriorityClass(GetCurrentProcess(), 0x10); }, FALSE,
+       ERROR_INVALID_PARAMETER, NORMAL_PRIORITY_CLASS, 0, 0},
+      {"no such process",
+       [] { return SetPriorityClass(reinterpret_cast<HANDLE>(0x77), HIGH_PRIORITY_CLASS); }, FALSE,
+       ERROR_INVALID_HANDLE, NORMAL_PRIORITY_CLASS, 0, 0},
+      {"time-critical thread",
+       [] { return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }, TRUE, 0,
+       NORMAL_PRIORITY_CLASS, THREAD_PRIORITY_TIME_CRITICAL, 0},
+      {"no such thread priority", [] { return SetThreadPriority(GetCurrentThread(), 7); }, FALSE,
+       ERROR_INVALID_PARAMETER, NORMAL_PRIORITY_CLASS, 0, 0},
+      {"a process started idle",
+       [] {
+         STARTUPINFOA startup = {};
+         PROCESS_INFORMATION started = {};
+         BOOL ok = CreateProcessA(NULL, const_cast<char *>("command.com"), NULL, NULL, FALSE,
+                                  IDLE_PRIORITY_CLASS, NULL, NULL, &startup, &started);
+         CloseHandle(started.hThread);
+         CloseHandle(started.hProcess);
+         return ok;
+       },
+       TRUE, 0, NORMAL_PRIORITY_CLASS, 0, IDLE_PRIORITY_CLASS},
+      {"an idle process's child is idle too",
+       [] {
+         STARTUPINFOA startup = {};
+         PROCESS_INFORMATION started = {};
+         SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
+         BOOL ok = CreateProcessA(NULL, const_cast<char *>("command.com"), NULL, NULL, FALSE, 0, NULL, NULL,
+                                  &startup, &started);
+         CloseHandle(started.hThread);
+         CloseHandle(started.hProcess);
+         return ok;
+       },
+       TRUE, 0, IDLE_PRIORITY_CLASS, 0, IDLE_PRIORITY_CLASS},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = test::NewMachine();
+    BOOL result = -1;
+    DWORD error = 0;
+    test::RunInProcess(m, [&] {
+      result = row.call();
+      error = result ? 0 : GetLastError();
+      return 0;
+    });
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(error, row.error);
+    EXPECT_EQ(m.priorityClass, row.ownClass);
+    EXPECT_EQ(m.threadPriority, row.ownThread);
+    EXPECT_EQ(m.processes.empty() ? 0 : m.processes.back().priorityClass, row.childClass);
+    EXPECT_EQ(test::LeftUnreleased(), "");
   }
 }
 

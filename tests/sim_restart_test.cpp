@@ -14,14 +14,18 @@ Outcomes Restarted(sim::Machine &m) {
   return outcomes;
 }
 
-// C:\App holds the running executable and an empty Sub; C:\Busy a locked file.
-sim::Machine RestartMachine() {
-  sim::Machine m = test::NewMachine();
+// C:\App (alias APPDIR~1) holds the running executable and an empty Sub;
+// C:\Busy a locked file; C:\Kept a read-only file.
+sim::Machine RestartMachine(sim::Family family = sim::Family::NT, UINT codePage = 1252) {
+  sim::Machine m = test::NewMachine(family, codePage);
   m.executablePath = "C:\\App\\Tool.exe";
   sim::AddFile(m, m.executablePath, "MZ");
   sim::AddDirectory(m, "C:\\App\\Sub");
+  sim::SetShortName(m, "C:\\App", "APPDIR~1");
   sim::AddFile(m, "C:\\Busy\\open.txt");
   sim::Lock(m, "C:\\Busy\\open.txt");
+  sim::AddFile(m, "C:\\Kept\\ro.txt");
+  sim::SetAttributes(m, "C:\\Kept\\ro.txt", FILE_ATTRIBUTE_READONLY);
   return m;
 }
 
@@ -57,6 +61,16 @@ TEST(SimRestart, CarriesOutPendingEntriesInTheOrderMade) {
        {{"C:\\Nothing", "missing"}, {"C:\\", "kept (a drive root)"}},
        {},
        {"C:\\App\\Tool.exe", "C:\\Busy\\open.txt"}},
+      {"aliases name what they alias",
+       {"C:\\APPDIR~1\\Tool.exe", "c:\\appdir~1\\sub", "C:\\APPDIR~1"},
+       {{"C:\\APPDIR~1\\Tool.exe", "deleted"}, {"c:\\appdir~1\\sub", "removed"}, {"C:\\APPDIR~1", "removed"}},
+       {"C:\\App"},
+       {}},
+      {"a read-only file is kept, and so its folder",
+       {"C:\\Kept\\ro.txt", "C:\\Kept"},
+       {{"C:\\Kept\\ro.txt", "kept (read-only)"}, {"C:\\Kept", "kept (not empty)"}},
+       {},
+       {"C:\\Kept\\ro.txt"}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
@@ -66,7 +80,7 @@ TEST(SimRestart, CarriesOutPendingEntriesInTheOrderMade) {
     for (const std::string &path : c.gone) EXPECT_FALSE(sim::Exists(m, path)) << path;
     for (const std::string &path : c.kept) EXPECT_TRUE(sim::Exists(m, path)) << path;
     EXPECT_TRUE(m.pendingDeletes.empty());
-    for (const auto &entry : m.files) EXPECT_FALSE(entry.second.locked) << entry.second.path;
+    for (const auto &entry : m.files) EXPECT_EQ(entry.second.inUse, sim::InUse::No) << entry.second.path;
   }
 }
 
@@ -95,10 +109,17 @@ TEST(SimRestart, RunsTheDeleteCommandsTheRunStarted) {
        ""},
       {"another program", "notepad.exe C:\\App\\Tool.exe", "notepad.exe C:\\App\\Tool.exe", "not simulated",
        ""},
+      {"by its alias", "command.com /c del C:\\APPDIR~1\\Tool.exe", "C:\\APPDIR~1\\Tool.exe", "deleted",
+       "C:\\App\\Tool.exe"},
+      {"del leaves a read-only file", "command.com /c del C:\\Kept\\ro.txt", "C:\\Kept\\ro.txt",
+       "kept (read-only)", ""},
+      {"a name with a byte the OEM code page reads as another character",
+       "command.com /c del \"C:\\Caf\xE9\\x.txt\"", "C:\\Caf\xE9\\x.txt", "missing", ""},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
     sim::Machine m = RestartMachine();
+    sim::AddFile(m, "C:\\Caf\xE9\\x.txt");
     size_t files = m.files.size();
     sim::ProcessRecord process;
     process.commandLine = c.commandLine;
@@ -120,6 +141,86 @@ TEST(SimRestart, DeleteCommandsComeBeforeThePendingEntries) {
   process.commandLine = "command.com /c del \"C:\\App\\Tool.exe\"";
   m.processes.push_back(process);
   EXPECT_EQ(Restarted(m), (Outcomes{{"C:\\App\\Tool.exe", "deleted"}, {"C:\\App\\Tool.exe", "missing"}}));
+}
+
+// A delete command is a DOS program: on 95/98 its tail (all after
+// "command.com") holds 126 characters and any more are cut, so the name it
+// reads is cut too; it reads its bytes through the OEM code page.
+TEST(SimRestart, TheDeleteCommandReadsWhatADosProgramGets) {
+  const std::string kPrefix = "command.com /c del ";                    // 8 characters of tail, then the name
+  const std::string kFits = "C:\\" + std::string(109, 'a') + ".txt";    // a quoted tail of 126
+  const std::string kLonger = "C:\\" + std::string(110, 'a') + ".txt";  // 127
+  const struct {
+    const char *label;
+    sim::Family family;
+    UINT codePage;
+    std::string name;
+    std::string outcome;
+  } rows[] = {
+      {"a tail of 126 fits", sim::Family::Win9x, 1252, kFits, "deleted"},
+      {"a tail of 127 is cut: its closing quote goes", sim::Family::Win9x, 1252, kLonger,
+       "refused (not one name)"},
+      {"no such limit on NT", sim::Family::NT, 1252, kLonger, "deleted"},
+      {"OEM 437 reads 0xE9 as another letter", sim::Family::Win9x, 1252, "C:\\Caf\xE9.txt", "missing"},
+      {"a 932 machine's OEM code page is its ANSI one", sim::Family::Win9x, 932, "C:\\\x95\x5C.txt",
+       "deleted"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = RestartMachine(row.family, row.codePage);
+    sim::AddFile(m, row.name);
+    sim::ProcessRecord process;
+    process.commandLine = kPrefix + "\"" + row.name + "\"";
+    m.processes.push_back(process);
+    std::vector<sim::RestartEntry> entries = sim::Restart(m);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].outcome, row.outcome);
+    EXPECT_EQ(sim::Exists(m, row.name), row.outcome != "deleted");
+  }
+}
+
+// In the at-start mode a delete command runs as it is started, while the
+// uninstaller still runs, unless a strict-priority scheduler keeps an idle
+// command waiting for a creator above idle.
+TEST(SimRestart, AtStartTheDeleteCommandMayRunBeforeTheUninstallerExits) {
+  const struct {
+    const char *label;
+    sim::DeleteCommandRuns mode;
+    DWORD ownClass;
+    DWORD flags;
+    const char *target;
+    std::string outcome;  // the command's, as Restart reports it
+    bool goneBeforeRestart;
+  } rows[] = {
+      {"after exit: as ever", sim::DeleteCommandRuns::AfterExit, NORMAL_PRIORITY_CLASS, 0,
+       "C:\\App\\Tool.exe", "deleted", false},
+      {"at start: the running executable is in use", sim::DeleteCommandRuns::AtStart, NORMAL_PRIORITY_CLASS,
+       0, "C:\\App\\Tool.exe", "kept (in use)", false},
+      {"at start: any other file goes at once", sim::DeleteCommandRuns::AtStart, NORMAL_PRIORITY_CLASS, 0,
+       "C:\\App\\Other.txt", "deleted", true},
+      {"idle, from a high-class uninstaller: waits for its exit", sim::DeleteCommandRuns::AtStart,
+       HIGH_PRIORITY_CLASS, IDLE_PRIORITY_CLASS, "C:\\App\\Tool.exe", "deleted", false},
+      {"idle, from an idle uninstaller: runs at once", sim::DeleteCommandRuns::AtStart, IDLE_PRIORITY_CLASS,
+       IDLE_PRIORITY_CLASS, "C:\\App\\Tool.exe", "kept (in use)", false},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = RestartMachine(sim::Family::Win9x);
+    m.deleteCommandRuns = row.mode;
+    sim::AddFile(m, "C:\\App\\Other.txt");
+    std::string commandLine = std::string("command.com /c del \"") + row.target + "\"";
+    test::RunInProcess(m, [&] {
+      SetPriorityClass(GetCurrentProcess(), row.ownClass);
+      STARTUPINFOA startup = {};
+      PROCESS_INFORMATION started = {};
+      CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, row.flags, NULL, NULL, &startup, &started);
+      CloseHandle(started.hThread);
+      CloseHandle(started.hProcess);
+      return 0;
+    });
+    EXPECT_EQ(!sim::Exists(m, row.target), row.goneBeforeRestart);
+    EXPECT_EQ(Restarted(m), (Outcomes{{row.target, row.outcome}}));
+  }
 }
 
 }  // namespace
