@@ -75,14 +75,19 @@ TEST(DirectoryRules, WalkUpRemovesAncestorsUntilOneStays) {
        [](sim::Machine &m) { sim::AddFile(m, "C:\\A\\B\\C\\f.txt"); },
        "C:\\A\\B\\C",
        {"C:\\A\\B\\C=0", "C:\\A\\B=0"}},
-      {"a trailing backslash: the first cut names the same directory",
+      {"a trailing backslash: the first cut names the same directory, gone by then",
        1252,
        [](sim::Machine &m) {
          sim::AddDirectory(m, "C:\\A\\B");
          sim::AddFile(m, "C:\\A\\other.txt");
        },
        "C:\\A\\B\\",
-       {"C:\\A\\B\\=1", "C:\\A\\B=0"}},
+       {"C:\\A\\B\\=1", "C:\\A\\B=0", "C:\\A=0"}},
+      {"folders already gone are passed over: a run cut short took them",
+       1252,
+       [](sim::Machine &m) { sim::AddDirectory(m, "C:\\A"); },
+       "C:\\A\\B\\C",
+       {"C:\\A\\B\\C=0", "C:\\A\\B=0", "C:\\A=1", "C:=0"}},
       {"no backslash: one attempt", 1252, [](sim::Machine &) {}, "Temp", {"Temp=0"}},
       {"表 ends a component",
        932,

@@ -24,6 +24,8 @@ void ResetProcessGlobals() {
   stepCount = 0;
   portCount = 0;
   portTable = nullptr;
+  keptFiles = nullptr;
+  keptFolders = nullptr;
 }
 
 int RunPendingBody() { return pendingBody(); }

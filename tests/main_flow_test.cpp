@@ -33,11 +33,13 @@ const std::string kQuestionBox = "Lumora Uninstaller|Uninstall Lumora Mail\nReal
 
 bool Called(const sim::Machine &m, const std::string &function) { return !sim::CallsTo(m, function).empty(); }
 
-// Whether every library looked into or released is one that LoadLibraryA gave.
+// Whether every library looked into or released is one that LoadLibraryA
+// (or, for a library loaded with the executable, GetModuleHandleA) gave.
 bool OnlyLoadedLibrariesUsed(const sim::Machine &m) {
   std::vector<std::string> loaded;
-  for (const sim::Call &call : sim::CallsTo(m, "LoadLibraryA"))
-    if (call.result != sim::Hex(0)) loaded.push_back(call.result);
+  for (const char *load : {"LoadLibraryA", "GetModuleHandleA"})
+    for (const sim::Call &call : sim::CallsTo(m, load))
+      if (call.result != sim::Hex(0)) loaded.push_back(call.result);
   for (const char *use : {"GetProcAddress", "FreeLibrary"})
     for (const sim::Call &call : sim::CallsTo(m, use))
       if (std::find(loaded.begin(), loaded.end(), call.args[0]) == loaded.end()) return false;
@@ -82,11 +84,36 @@ TEST(MainFlow, RefusesBeforeAskingAndChangesNothing) {
       {"_SETUP.DLL without CheckUserPrivilege", Family::NT,
        [](sim::Machine &m) { m.libraries[0].exportsCheckUserPrivilege = false; },
        "Lumora Uninstaller|Application error.|16", true, true},
-      {"no monitor named: nothing to load the library from", Family::NT,
+      {"no monitor named, no administrator: the token refuses", Family::NT,
        [](sim::Machine &m) {
          test::PutWindowsFile(m, "QVFList.ini", "[UNINSTALL]\nPATH=C:\\Program Files\\Lumora\n");
+         m.administrators = sim::Administrators::No;
        },
-       "Lumora Uninstaller|Application error.|16", true, false},
+       "Lumora Uninstaller|Administrators only|16", true, false},
+      {"the monitor gone, a token not elevated: Administrators for deny only", Family::NT,
+       [](sim::Machine &m) {
+         sim::FindKey(m, "System\\CurrentControlSet\\Control\\Print\\Monitors")->subkeys.clear();
+         m.administrators = sim::Administrators::DenyOnly;
+       },
+       "Lumora Uninstaller|Administrators only|16", true, false},
+      {"a monitor name beyond its key paths is no monitor: the token refuses", Family::NT,
+       [](sim::Machine &m) {
+         test::PutWindowsFile(m, "QVFList.ini", "[LPR]\nMonitor=" + std::string(202, 'm') + "\n");
+         m.administrators = sim::Administrators::No;
+       },
+       "Lumora Uninstaller|Administrators only|16", true, false},
+      {"no monitor named, the token can't be opened", Family::NT,
+       [](sim::Machine &m) {
+         test::PutWindowsFile(m, "QVFList.ini", "[UNINSTALL]\nPATH=C:\\Program Files\\Lumora\n");
+         sim::FailNext(m, "OpenProcessToken");
+       },
+       "Lumora Uninstaller|Administrators only|16", true, false},
+      {"no monitor named, the token's groups can't be read", Family::NT,
+       [](sim::Machine &m) {
+         test::PutWindowsFile(m, "QVFList.ini", "[UNINSTALL]\nPATH=C:\\Program Files\\Lumora\n");
+         sim::FailNext(m, "GetTokenInformation", 1, ERROR_ACCESS_DENIED, 1);
+       },
+       "Lumora Uninstaller|Administrators only|16", true, false},
       {"monitor without InstallPath", Family::NT,
        [](sim::Machine &m) { sim::FindKey(m, test::kMonitorKey)->values.clear(); },
        "Lumora Uninstaller|Application error.|16", true, false},
@@ -213,7 +240,10 @@ TEST(MainFlow, YesOn9xStartsAHiddenQuotedDeleteCommand) {
   EXPECT_EQ(p.startupFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
   EXPECT_EQ(p.startupShowWindow, SW_HIDE);
   EXPECT_TRUE(p.inheritHandles);
-  EXPECT_EQ(p.creationFlags, 0u);
+  // Started at idle priority while the uninstaller raises its own: it runs once the uninstaller has exited.
+  EXPECT_EQ(p.creationFlags, static_cast<DWORD>(IDLE_PRIORITY_CLASS));
+  EXPECT_EQ(m.priorityClass, static_cast<DWORD>(HIGH_PRIORITY_CLASS));
+  EXPECT_EQ(m.threadPriority, THREAD_PRIORITY_TIME_CRITICAL);
   EXPECT_TRUE(p.environmentIsNull);
   EXPECT_TRUE(p.currentDirectoryIsNull);
   EXPECT_EQ(sim::LastRunLeftovers().handles, 0);  // both handles closed at once
@@ -228,8 +258,8 @@ TEST(MainFlow, SelfDeletionNeverNamesACutPath) {
   } cases[] = {
       {"NT, 255 characters fit", Family::NT, 255, true},
       {"NT, 256 characters do not", Family::NT, 256, false},
-      {"95/98, the command fits", Family::Win9x, 238, true},
-      {"95/98, the command would be cut", Family::Win9x, 239, false},
+      {"95/98, the DOS command tail holds the path", Family::Win9x, 116, true},
+      {"95/98, the tail would be cut and there is no shorter form", Family::Win9x, 117, false},
       {"95/98, the path itself does not fit", Family::Win9x, 300, false},
   };
   for (const auto &c : cases) {
@@ -251,6 +281,57 @@ TEST(MainFlow, FailedSelfDeletionIsNotReported) {
     EXPECT_EQ(test::RunUninstaller(m), 1);
     EXPECT_EQ(Boxes(m).size(), 2u);
     EXPECT_EQ(sim::LastRunLeftovers().handles, 0);
+  }
+}
+
+// Without a registered monitor (none named, or one a run cut short already
+// deleted) there is no _SETUP.DLL to ask: the token's Administrators group
+// decides, so that a product half removed can always be finished. A
+// registered monitor's _SETUP.DLL decides alone, as before.
+TEST(MainFlow, WithoutARegisteredMonitorTheTokenDecides) {
+  const struct {
+    const char *label;
+    Family family;
+    bool registered;
+    sim::Administrators administrators;
+    bool tokenAsked;
+    bool libraryLoaded;
+  } cases[] = {
+      {"a registered monitor: _SETUP.DLL decides, the token is never asked", Family::NT, true,
+       sim::Administrators::No, false, true},
+      {"the monitor gone, an administrator", Family::NT, false, sim::Administrators::Yes, true, false},
+      {"95/98: neither is asked", Family::Win9x, false, sim::Administrators::No, false, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::Machine m = InstalledMachine(c.family);
+    test::PutCatalog(m, kCatalog);
+    if (!c.registered)
+      sim::FindKey(m, "System\\CurrentControlSet\\Control\\Print\\Monitors")->subkeys.clear();
+    m.administrators = c.administrators;
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    EXPECT_EQ(Boxes(m), std::vector<std::string>{kQuestionBox});
+    EXPECT_EQ(Called(m, "OpenProcessToken"), c.tokenAsked);
+    EXPECT_EQ(Called(m, "LoadLibraryA"), c.libraryLoaded);
+    EXPECT_TRUE(sim::CallsTo(m, "GetTokenInformation").size() == (c.tokenAsked ? 2u : 0u));
+  }
+}
+
+// A progress dialog that can't be created (on 95/98 when the USER heap is
+// exhausted) runs nothing: the removal then runs without it, so that the
+// completion box tells the truth and the executable goes only with the product.
+TEST(MainFlow, ADialogThatCannotBeShownStillRemoves) {
+  for (Family family : {Family::NT, Family::Win9x}) {
+    SCOPED_TRACE(family == Family::NT ? "NT" : "95/98");
+    sim::Machine m = InstalledMachine(family);
+    m.answers = {IDYES};
+    sim::FailNext(m, "DialogBoxParamA", 1, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    EXPECT_EQ(Boxes(m).back(), "Complete|Uninstall is Complete|0");
+    EXPECT_FALSE(sim::Exists(m, std::string(test::kInstallDir) + "\\Readme.txt"));
+    EXPECT_EQ(sim::FindKey(m, test::kUninstallKey), nullptr);
+    EXPECT_FALSE(sim::Exists(m, "C:\\WINDOWS\\QVFList.ini"));
+    EXPECT_EQ(sim::CallsTo(m, "DeleteFileA").size(), 3u);  // run once: the listed file and the two INI files
   }
 }
 

@@ -66,7 +66,11 @@ TEST(RemovalSequence, RunsTheSevenStagesInOrder) {
                                "DeleteFileA " + dir + "\\_SETUP.DLL",
                                kStep,
                                "RemoveDirectoryA " + dir + "\\Data",
-                               "RemoveDirectoryA " + dir,  // holds the running executable: the walk stops
+                               // Holds the running executable, which goes at the restart: the walk goes
+                               // on, as the folders above may come free then too.
+                               "RemoveDirectoryA " + dir,
+                               "RemoveDirectoryA C:\\Program Files",
+                               "RemoveDirectoryA C:",
                                "RemoveDirectoryA " + dir + "\\Log x10",
                                "DeleteFileA C:\\WINDOWS\\QVFList.ini",
                                "DeleteFileA C:\\WINDOWS\\QVUninst.ini",
@@ -135,6 +139,12 @@ TEST(RemovalSequence, StepsOncePerFileEntryAndChainNodeWhateverHappened) {
        {"C:\\Tools\\Mail\\Readme.txt"},
        false,
        4},
+      {"an entry that is no full path is skipped but stepped",
+       "FILE00=Readme.txt\nFILE01=C:\\Tools\\Mail\\Readme.txt\n",
+       [](sim::Machine &m) { sim::AddFile(m, m.currentDirectory + "\\Readme.txt"); },
+       {"C:\\Tools\\Mail\\Readme.txt"},
+       false,
+       4},
       {"FILE00 missing: no file and no file step",
        "FILE01=C:\\Tools\\Mail\\Readme.txt\n",
        nullptr,
@@ -168,7 +178,7 @@ TEST(RemovalSequence, CutOrOverlongValuesAreNotActedOn) {
   sim::Machine m = test::NewMachine(sim::Family::NT);
   test::PutWindowsFile(m, "QVFList.ini",
                        "[PATHS]\nPATH00=" + dir260 +
-                           "\nPATH01=C:\\Keep\\Gone\n"
+                           "\nPATH01=C:\\Keep\\Gone\nPATH02=Keep\\Gone\n"
                            "[STMPATHS]\nROOT=C:\\" +
                            std::string(300, 'r') +
                            "\nPATH00=C:\\Keep\\Log\n"
@@ -182,6 +192,43 @@ TEST(RemovalSequence, CutOrOverlongValuesAreNotActedOn) {
   EXPECT_TRUE(sim::Exists(m, "C:\\Keep\\Log"));
   EXPECT_TRUE(sim::CallsTo(m, "RegDeleteKeyA").empty());
   EXPECT_EQ(m.clockMs, 0u);
+}
+
+// Installers that list every file they copied list the two INI files too.
+// Deleted in the files stage, the manifest would leave every later entry and
+// list unread; they are stepped there and go in their own stage.
+TEST(RemovalSequence, IniFilesListedAmongTheFilesGoInTheirOwnStage) {
+  const struct {
+    const char *label;
+    std::string listed;
+    std::function<void(sim::Machine &)> setUp;
+  } cases[] = {
+      {"as the installer wrote them", "C:\\WINDOWS\\QVFList.ini\nFILE01=C:\\WINDOWS\\QVUninst.ini", nullptr},
+      {"upper case", "C:\\WINDOWS\\QVFLIST.INI\nFILE01=C:\\WINDOWS\\QVUNINST.INI", nullptr},
+      {"lower case", "c:\\windows\\qvflist.ini\nFILE01=c:\\windows\\qvuninst.ini", nullptr},
+      {"mixed case", "C:\\Windows\\QvFlIsT.iNi\nFILE01=c:\\WINDOWS\\qvUNinst.INI", nullptr},
+      {"through the Windows directory's 8.3 name",
+       "C:\\WINDOW~1\\QVFList.ini\nFILE01=C:\\WINDOW~1\\QVUninst.ini",
+       [](sim::Machine &m) { sim::SetShortName(m, "C:\\WINDOWS", "WINDOW~1"); }},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::Machine m = test::NewMachine(sim::Family::NT);
+    test::PutWindowsFile(m, "QVFList.ini",
+                         "[UNINSTALL]\nPATH=C:\\Tools\\Mail\n[FILES]\nFILE00=" + c.listed +
+                             "\nFILE02=C:\\Tools\\Mail\\Readme.txt\n[PATHS]\nPATH00=C:\\Tools\\Mail\\Data\n");
+    test::PutCatalog(m, "[STATIC]\n");
+    sim::AddFile(m, "C:\\Tools\\Mail\\Readme.txt");
+    sim::AddDirectory(m, "C:\\Tools\\Mail\\Data");
+    if (c.setUp) c.setUp(m);
+    RunRemoval(m);
+    EXPECT_FALSE(sim::Exists(m, "C:\\Tools"));
+    EXPECT_FALSE(sim::Exists(m, "C:\\WINDOWS\\QVFList.ini"));
+    EXPECT_FALSE(sim::Exists(m, "C:\\WINDOWS\\QVUninst.ini"));
+    EXPECT_EQ(m.dialogs.at(0).bar.position, 5);
+    EXPECT_EQ(m.dialogs.at(0).bar.rangeMax, 5);
+    EXPECT_EQ(sim::CallsTo(m, "DeleteFileA").size(), 3u);
+  }
 }
 
 // A monitor is deleted only when its ports were within reach: a name whose

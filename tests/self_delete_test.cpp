@@ -164,3 +164,182 @@ TEST(SelfDelete, FoldersFollowTheCompletionBoxAndTheExecutable) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a machine as it really is leaves for the restart: listed files in use
+// go then, with the folders the removal could not take only because of them;
+// read-only listed files lose the attribute and go at once; the executable's
+// folders are found whatever form its path was started by. After the restart
+// nothing of the product is left but what the user put there.
+TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
+  const std::string dir = test::kInstallDir;
+  const std::string exe = dir + "\\QVUninst.exe";
+  const std::string templates = dir + "\\Data\\Templates";
+  const std::string log = dir + "\\Spool\\Log";
+  const struct {
+    const char *label;
+    Family family;
+    std::function<void(sim::Machine &)> setUp;
+    std::vector<std::string> pending;
+    std::vector<std::string> leftAfterRestart;  // of the product's files and folders, and the user's file
+  } cases[] = {
+      {"nothing in use", Family::NT, nullptr, {exe, dir, "C:\\Program Files"}, {}},
+      {"a listed file held open in a [PATHS] folder",
+       Family::NT,
+       [&](sim::Machine &m) { sim::Lock(m, templates + "\\Default.qvt"); },
+       {templates + "\\Default.qvt", exe, templates, dir + "\\Data", dir, "C:\\Program Files"},
+       {}},
+      {"a listed library loaded by the spooler, outside the removal's folders",
+       Family::NT,
+       [](sim::Machine &m) { sim::Lock(m, "C:\\WINDOWS\\SYSTEM32\\QVMon.dll", sim::InUse::Loaded); },
+       {"C:\\WINDOWS\\SYSTEM32\\QVMon.dll", exe, dir, "C:\\Program Files"},
+       {}},
+      {"a listed file held open in a [STMPATHS] folder: it and its parent, never ROOT",
+       Family::NT,
+       [&](sim::Machine &m) { sim::Lock(m, log + "\\today.log"); },
+       {log + "\\today.log", exe, log, dir + "\\Spool", dir, "C:\\Program Files"},
+       {}},
+      {"a listed file held open in the install folder; the listed executable scheduled once, last",
+       Family::NT,
+       [&](sim::Machine &m) { sim::Lock(m, dir + "\\Readme.txt"); },
+       {dir + "\\Readme.txt", exe, dir, "C:\\Program Files"},
+       {}},
+      {"a read-only listed file loses the attribute and goes at once",
+       Family::NT,
+       [&](sim::Machine &m) { sim::SetAttributes(m, dir + "\\Readme.txt", FILE_ATTRIBUTE_READONLY); },
+       {exe, dir, "C:\\Program Files"},
+       {}},
+      {"a read-only listed file in use goes at the restart",
+       Family::NT,
+       [&](sim::Machine &m) {
+         sim::SetAttributes(m, dir + "\\Readme.txt", FILE_ATTRIBUTE_READONLY);
+         sim::Lock(m, dir + "\\Readme.txt");
+       },
+       {dir + "\\Readme.txt", exe, dir, "C:\\Program Files"},
+       {}},
+      {"a read-only file of the user's stays, and keeps its folder",
+       Family::NT,
+       [&](sim::Machine &m) {
+         sim::AddFile(m, dir + "\\mine.txt");
+         sim::SetAttributes(m, dir + "\\mine.txt", FILE_ATTRIBUTE_READONLY);
+       },
+       {exe, dir, "C:\\Program Files"},
+       {dir, dir + "\\mine.txt"}},
+      {"a file of the user's in use is never scheduled",
+       Family::NT,
+       [&](sim::Machine &m) {
+         sim::AddFile(m, templates + "\\mine.qvt");
+         sim::Lock(m, templates + "\\mine.qvt");
+       },
+       {exe, dir, "C:\\Program Files"},
+       {dir, dir + "\\Data", templates, templates + "\\mine.qvt"}},
+      {"started by its 8.3 path: the folders found all the same",
+       Family::NT,
+       [&](sim::Machine &m) {
+         sim::SetShortName(m, "C:\\Program Files", "PROGRA~1");
+         sim::SetShortName(m, exe, "QVUNIN~1.EXE");
+         m.executablePath = "C:\\PROGRA~1\\Lumora\\QVUNIN~1.EXE";
+       },
+       {"C:\\PROGRA~1\\Lumora\\QVUNIN~1.EXE", dir, "C:\\Program Files"},
+       {}},
+      {"started in a [PATHS] folder: it leaves it first, and the folder goes",
+       Family::NT,
+       [&](sim::Machine &m) { m.currentDirectory = templates; },
+       {exe, dir, "C:\\Program Files"},
+       {}},
+      {"95/98: a file in use stays, nothing is scheduled",
+       Family::Win9x,
+       [&](sim::Machine &m) { sim::Lock(m, templates + "\\Default.qvt"); },
+       {},
+       {dir, dir + "\\Data", templates, templates + "\\Default.qvt"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::Machine m = test::InstalledMachine(c.family);
+    test::PutWindowsFile(
+        m, "QVFList.ini",
+        "[UNINSTALL]\nPATH=" + dir + "\n[FILES]\nFILE00=" + dir + "\\Readme.txt\nFILE01=" + templates +
+            "\\Default.qvt\nFILE02=C:\\WINDOWS\\SYSTEM32\\QVMon.dll\nFILE03=" + log +
+            "\\today.log\nFILE04=" + exe + "\nFILE05=" + dir + "\\_SETUP.DLL\n[PATHS]\nPATH00=" + templates +
+            "\n[STMPATHS]\nROOT=" + dir + "\nPATH00=" + log + "\n[LPR]\nMonitor=" + test::kMonitor + "\n");
+    sim::AddFile(m, templates + "\\Default.qvt");
+    sim::AddFile(m, "C:\\WINDOWS\\SYSTEM32\\QVMon.dll");
+    sim::AddFile(m, log + "\\today.log");
+    sim::AddFile(m, "C:\\My Documents\\letter.txt");
+    if (c.setUp) c.setUp(m);
+    m.answers = {IDYES};
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    EXPECT_EQ(m.pendingDeletes, c.pending);
+    sim::Restart(m);
+    std::vector<std::string> left;
+    for (const auto &entry : m.files)
+      if (entry.second.path.compare(0, dir.size(), dir) == 0 && entry.second.path != exe)
+        left.push_back(entry.second.path);
+    EXPECT_EQ(left, c.leftAfterRestart);
+    EXPECT_FALSE(sim::Exists(m, "C:\\WINDOWS\\SYSTEM32\\QVMon.dll"));
+    EXPECT_TRUE(sim::Exists(m, "C:\\My Documents\\letter.txt"));
+    EXPECT_FALSE(sim::Exists(m, exe));
+    if (sim::Exists(m, dir + "\\mine.txt")) {
+      EXPECT_NE(m.files.at(sim::FoldPath(m, dir + "\\mine.txt")).attributes & FILE_ATTRIBUTE_READONLY, 0u);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The 95/98 delete command is a DOS program: its command tail holds at most
+// 126 characters, and it reads the path through the OEM code page. The path
+// goes as it is when both hold, else in its 8.3 form, else no command starts.
+// Started at idle priority, it waits for the uninstaller to exit even on a
+// machine that would run it at once.
+TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
+  const std::string deep = "C:\\Program Files\\Lumora E-mail Printing\\" + std::string(60, 'd') + "\\Bin";
+  const std::string accented = "C:\\Program Files\\Lumora \xC9" "dition";
+  const std::string kanji = "C:\\" + kTable + "\\Lumora";
+  const struct {
+    const char *label;
+    UINT codePage;
+    std::string folder;  // holds the executable
+    std::vector<std::pair<std::string, std::string>> aliases;
+    bool atStart;
+    std::string deleted;  // as the command names it; "" for no command
+  } cases[] = {
+      {"the path fits as it is", 1252, "C:\\Program Files\\Lumora", {}, false,
+       "C:\\Program Files\\Lumora\\QVUninst.exe"},
+      {"too deep: its 8.3 form", 1252, deep,
+       {{"C:\\Program Files", "PROGRA~1"}, {"C:\\Program Files\\Lumora E-mail Printing", "LUMORA~1"},
+        {"C:\\Program Files\\Lumora E-mail Printing\\" + std::string(60, 'd'), "DDDDDD~1"}},
+       false, "C:\\PROGRA~1\\LUMORA~1\\DDDDDD~1\\Bin\\QVUninst.exe"},
+      {"too deep and no 8.3 names: no command", 1252, deep, {}, false, ""},
+      {"a letter the OEM code page reads otherwise: its 8.3 form", 1252, accented,
+       {{"C:\\Program Files\\Lumora \xC9" "dition", "LUMORA~1"}}, false,
+       "C:\\Program Files\\LUMORA~1\\QVUninst.exe"},
+      {"that letter in the 8.3 form too: no command", 1252, accented,
+       {{"C:\\Program Files\\Lumora \xC9" "dition", "\xC9" "DITION"}}, false, ""},
+      {"double-byte names where both code pages are one", 932, kanji, {}, false, kanji + "\\QVUninst.exe"},
+      {"a machine that would run the command at once", 1252, "C:\\Program Files\\Lumora", {}, true,
+       "C:\\Program Files\\Lumora\\QVUninst.exe"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::Machine m = test::InstalledMachine(Family::Win9x);
+    m.codePage = c.codePage;
+    if (c.atStart) m.deleteCommandRuns = sim::DeleteCommandRuns::AtStart;
+    m.executablePath = c.folder + "\\QVUninst.exe";
+    sim::AddFile(m, m.executablePath, "MZ");
+    for (const auto &alias : c.aliases) ASSERT_TRUE(sim::SetShortName(m, alias.first, alias.second));
+    m.answers = {IDYES};
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    std::vector<std::string> commands;
+    for (const sim::ProcessRecord &p : m.processes) commands.push_back(p.commandLine);
+    EXPECT_EQ(commands, c.deleted.empty() ? std::vector<std::string>{}
+                                           : std::vector<std::string>{"command.com /c del \"" + c.deleted + "\""});
+    sim::Restart(m);
+    EXPECT_EQ(sim::Exists(m, c.folder + "\\QVUninst.exe"), c.deleted.empty());
+  }
+}
+
+}  // namespace

@@ -113,16 +113,56 @@ namespace {
 char FoldLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 }  // namespace
 
-int DirectoryContains(const char *directory, const char *path) {
+namespace {
+// How far path begins with prefix, compared character by character: a lead
+// byte and its trail byte as one character, exactly; single-byte letters
+// regardless of case. -1 when it does not.
+int MatchPrefix(const char *prefix, const char *path) {
   TextSize at = 0;
-  while (directory[at]) {
+  while (prefix[at]) {
     if (IsDBCSLeadByte(static_cast<BYTE>(path[at])) && path[at + 1]) {
-      if (directory[at] != path[at] || directory[at + 1] != path[at + 1]) return 0;
+      if (prefix[at] != path[at] || prefix[at + 1] != path[at + 1]) return -1;
       at += 2;
     } else {
-      if (FoldLetter(directory[at]) != FoldLetter(path[at])) return 0;
+      if (FoldLetter(prefix[at]) != FoldLetter(path[at])) return -1;
       ++at;
     }
   }
-  return path[at] == '\\';
+  return static_cast<int>(at);
+}
+}  // namespace
+
+int DirectoryContains(const char *directory, const char *path) {
+  int at = MatchPrefix(directory, path);
+  return at >= 0 && path[at] == '\\';
+}
+
+int PathsEqual(const char *path, const char *other) {
+  int at = MatchPrefix(path, other);
+  return at >= 0 && other[at] == 0;
+}
+
+TextSize CountPathPieces(const char *path) {
+  const char *piece;
+  TextSize length;
+  TextSize count = 0;
+  while (NextPathPiece(&path, &piece, &length)) ++count;
+  return count;
+}
+
+// A short form with another number of components names another path: one
+// the platform resolved differently (a dangling lead byte dropped, say).
+int ReadShortPath(const char *path, char *shortPath) {
+  DWORD length = GetShortPathNameA(path, shortPath, MAX_PATH);
+  if (length > 0 && length < MAX_PATH && CountPathPieces(shortPath) == CountPathPieces(path)) return 1;
+  shortPath[0] = 0;
+  return 0;
+}
+
+int NamesSameFile(const char *path, const char *other) {
+  if (PathsEqual(path, other)) return 1;
+  char shortPath[MAX_PATH];
+  char otherShortPath[MAX_PATH];
+  return ReadShortPath(path, shortPath) && ReadShortPath(other, otherShortPath) &&
+         PathsEqual(shortPath, otherShortPath);
 }

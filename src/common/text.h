@@ -49,3 +49,16 @@ int IsUncPath(const char *path);
 // system's ANSI code page: a lead byte and its trail byte are one character,
 // compared exactly; only single-byte letters match regardless of case.
 int DirectoryContains(const char *directory, const char *path);
+// 1 when the two name the same path, compared as DirectoryContains does.
+int PathsEqual(const char *path, const char *other);
+
+// The number of non-empty pieces between backslashes: a path's depth.
+TextSize CountPathPieces(const char *path);
+
+// The 8.3 form of an existing path into shortPath (MAX_PATH bytes): 1 when
+// the platform gave it whole, else 0 with shortPath "".
+int ReadShortPath(const char *path, char *shortPath);
+
+// 1 when the two paths name the same file or folder, in their given form or
+// in their 8.3 form: a path may have been written or started either way.
+int NamesSameFile(const char *path, const char *other);

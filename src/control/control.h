@@ -34,6 +34,9 @@ enum { kTitleMode = 0, kClassNameMode = 1 };
 void LoadMessageCatalog(void);
 HWND FindWindowByTitlePrefix(const char *searchText, int mode);
 INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void RunRemovalBehindProgressDialog(void);
+int TokenHoldsAdministrators(void);
+void KeepExecutableForRestart(void);
 void ScheduleSelfDelete(void);
 void SpawnDeleteCommand(void);
 

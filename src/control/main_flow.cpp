@@ -33,17 +33,17 @@ int WizardIsOpen(void) {
 
 // A library is only ever loaded by a full path read whole: a relative or
 // empty one would be looked for along the library search path.
-int FormSetupLibraryPath(char *libraryPath, TextSize capacity) {
-  char monitor[kMonitorNameSize];
-  ReadMonitorName(monitor);
+int FormSetupLibraryPath(const char *monitor, char *libraryPath, TextSize capacity) {
   MonitorInfo info;
   if (!ReadMonitorInfo(&info, monitor) || !IsFullPath(info.InstallPath)) return 0;
   return FormatTextWhole(libraryPath, capacity, "%s\\_SETUP.DLL", info.InstallPath);
 }
 
-int UserHasPrivilege(void) {
+// The product's own _SETUP.DLL, in the monitor's install directory, says
+// whether the user may uninstall.
+int SetupLibraryGrantsPrivilege(const char *monitor) {
   char libraryPath[MAX_PATH];
-  if (!FormSetupLibraryPath(libraryPath, sizeof libraryPath))
+  if (!FormSetupLibraryPath(monitor, libraryPath, sizeof libraryPath))
     return RefuseWith(kApplicationError, MB_ICONHAND);
   HMODULE library = LoadLibraryA(libraryPath);
   if (!library) return RefuseWith(kApplicationError, MB_ICONHAND);
@@ -61,6 +61,16 @@ int UserHasPrivilege(void) {
   return 1;
 }
 
+// With no monitor registered (none named, or a run cut short after the
+// monitor stage) there is no _SETUP.DLL to find: the platform is asked
+// instead, so that a product half removed can always be finished.
+int UserHasPrivilege(void) {
+  char monitor[kMonitorNameSize];
+  ReadMonitorName(monitor);
+  if (MonitorIsRegistered(monitor)) return SetupLibraryGrantsPrivilege(monitor);
+  return TokenHoldsAdministrators() || RefuseWith(catalog.ONLY_ADMIN, MB_ICONHAND);
+}
+
 int NoJobsOnMonitorPorts(void) {
   char monitor[kMonitorNameSize];
   ReadMonitorName(monitor);
@@ -69,6 +79,15 @@ int NoJobsOnMonitorPorts(void) {
   char text[kCatalogTextSize];
   GetPrivateProfileStringA("STATIC", "ERRORMES2", "", text, sizeof text, CATALOG_FILE);
   return RefuseWith(text, MB_ICONHAND);
+}
+
+// A process's current directory can't be removed on the NT family: before
+// the removal the uninstaller leaves it for the Windows directory, which is
+// never the product's.
+void LeaveCurrentDirectory(void) {
+  char windowsDirectory[MAX_PATH];
+  UINT length = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
+  if (length > 0 && length < sizeof windowsDirectory) SetCurrentDirectoryA(windowsDirectory);
 }
 
 int UserConfirms(void) {
@@ -93,8 +112,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   if (!NoJobsOnMonitorPorts()) return 0;
   if (!UserConfirms()) return 1;
   BuildRemovalPlan();
-  InitCommonControls();
-  DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(kProgressDialogId), NULL, ProgressDlgProc, 0);
+  LeaveCurrentDirectory();
+  KeepExecutableForRestart();
+  RunRemovalBehindProgressDialog();
   MessageBoxA(NULL, catalog.MSGBOX00, catalog.TitleMSGBOX, MB_OK);
   ScheduleSelfDelete();
   return 1;

@@ -7,6 +7,8 @@
 HWND progressBar;
 
 namespace {
+int removalHasRun;
+
 void PrepareProgressBar(HWND dialog) {
   progressBar = GetDlgItem(dialog, kProgressBarId);
   SendMessageA(progressBar, PBM_SETPOS, 0, 0);
@@ -27,8 +29,19 @@ INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
   }
   if (message == WM_COMMAND && LOWORD(wParam) == kProgressBarId) {
     RunRemovalSequence();
+    removalHasRun = 1;
     EndDialog(dialog, 1);
     return 1;
   }
   return 0;
+}
+
+// A dialog that can't be created (on 95/98 when the USER heap is exhausted,
+// say) runs nothing: the removal then runs without it, so that the
+// completion that follows is true.
+void RunRemovalBehindProgressDialog(void) {
+  removalHasRun = 0;
+  InitCommonControls();
+  DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(kProgressDialogId), NULL, ProgressDlgProc, 0);
+  if (!removalHasRun) RunRemovalSequence();
 }

@@ -14,6 +14,12 @@ void AttemptTenTimes(const char *path) {
   }
 }
 
+// Whether the removal that just failed found nothing there to remove.
+int IsGone(void) {
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 // Drops exactly one trailing backslash (a real separator, not a trail byte).
 void StripOneTrailingSeparator(char *text) {
   char *last = LastPathSeparator(text);
@@ -28,10 +34,13 @@ int RemoveDirectoryWalkUp(const char *path) {
   char working[kWorkingPathSize];
   // An entry longer than the working copy would be acted on cut: leave it.
   if (!CopyTextWhole(working, sizeof working, path)) return 1;
-  RemoveDirectoryA(working);
+  if (!RemoveDirectoryA(working)) KeepFolderForRestart(working);
+  // The walk goes on past a folder that is already gone (a run cut short
+  // took it) and past one kept only by what waits for the restart: their
+  // parents may be empty, or come free at the restart, all the same.
   for (char *cut = LastPathSeparator(working); cut; cut = LastPathSeparator(working)) {
     *cut = 0;
-    if (!RemoveDirectoryA(working)) break;
+    if (!RemoveDirectoryA(working) && !IsGone() && !KeepFolderForRestart(working)) break;
   }
   return 1;
 }
@@ -45,10 +54,12 @@ int RemoveDirectoryWithRetry(const char *path, const char *root) {
   if (!CopyTextWhole(rootCopy, sizeof rootCopy, root)) return 1;
   StripOneTrailingSeparator(rootCopy);
   AttemptTenTimes(working);
+  KeepFolderForRestart(working);
   char *cut = LastPathSeparator(working);
   if (!cut) return 1;
   *cut = 0;
   if (TextEqual(working, rootCopy)) return 1;
   AttemptTenTimes(working);
+  KeepFolderForRestart(working);
   return 1;
 }

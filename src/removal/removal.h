@@ -45,3 +45,25 @@ void RunRemovalSequence(void);
 int RemoveDirectoryWalkUp(const char *path);
 int RemoveDirectoryWithRetry(const char *path, const char *root);
 int DeleteUninstallEntry(const char *name);
+
+// What is left for the restart, kept until the self-deletion schedules it:
+// the files in use (the executable among them) and, deepest first, the
+// folders kept only because they hold one.
+struct KeptPath {
+  KeptPath *next;
+  TextSize depth;
+  char path[MAX_PATH];
+  char shortPath[MAX_PATH];  // "" when the platform gives none whole
+};
+extern KeptPath *keptFiles;
+extern KeptPath *keptFolders;
+
+// Left for the restart (NT family; see restart_schedule.cpp). A file in use
+// is scheduled at once and remembered; the executable is only remembered
+// (it is scheduled last, by the self-deletion). A folder whose removal
+// failed is kept, and gives 1, when it holds a remembered file; the kept
+// folders are scheduled, deepest first, by ScheduleKeptFolders.
+void ScheduleFileAtRestart(const char *path);
+void KeepFileForRestart(const char *path);
+int KeepFolderForRestart(const char *folder);
+void ScheduleKeptFolders(void);

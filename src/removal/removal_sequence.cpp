@@ -2,6 +2,7 @@
 // progress dialog. Every result is ignored and every stage runs; the bar
 // gets exactly one step per [FILES] entry and one per chain node, so that it
 // stands full at the end whatever was removed.
+#include "../common/family.h"
 #include "../control/control.h"
 #include "../spooler/spooler.h"
 #include "removal.h"
@@ -43,23 +44,73 @@ void RemoveMonitorAndPorts(void) {
   FreePortTable();
 }
 
-// A cut entry could name another file: it is skipped, but still stepped.
+// The full path of one of the uninstaller's INI files in the Windows
+// directory; 0 when it does not fit whole.
+int FormWindowsFilePath(char *path, const char *fileName) {
+  char windowsDirectory[kWindowsPathSize];
+  UINT length = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
+  if (length == 0 || length >= sizeof windowsDirectory) return 0;
+  return FormatTextWhole(path, kIniPathSize, "%s\\%s", windowsDirectory, fileName);
+}
+
+// The INI files are read up to their own stage: an installer that listed
+// every file it copied lists them too, and deleting them in the files stage
+// would leave every later entry and list unread. Both names are 8.3 names,
+// so an entry names one only when its last component is that name.
+int NamesWindowsFile(char *entry, const char *fileName) {
+  const char *separator = LastPathSeparator(entry);
+  char path[kIniPathSize];
+  return separator && PathsEqual(separator + 1, fileName) && FormWindowsFilePath(path, fileName) &&
+         NamesSameFile(entry, path);
+}
+
+int NamesIniFile(char *entry) {
+  return NamesWindowsFile(entry, MANIFEST_FILE) || NamesWindowsFile(entry, CATALOG_FILE);
+}
+
+// What keeps a file: another program has it open or loaded, or (only with
+// ERROR_ACCESS_DENIED) its read-only attribute.
+int IsInUse(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// A listed file that is read-only (copied from a CD, say) loses the attribute
+// and is deleted. One that is in use stays; on the NT family it is deleted at
+// the restart, the attribute cleared, as the restart keeps a read-only file.
+void DeleteListedFile(const char *path) {
+  if (DeleteFileA(path)) return;
+  DWORD error = GetLastError();
+  if (!IsInUse(error)) return;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+      SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+    if (DeleteFileA(path)) return;
+    error = GetLastError();
+  }
+  if (IsWindowsNt() && IsInUse(error)) ScheduleFileAtRestart(path);
+}
+
+// A cut entry could name another file, and one that is not a full path
+// would be looked for in the current directory: either is skipped, but
+// still stepped.
 void DeleteListedFiles(void) {
   char entry[kFileEntryMax + kReadSlack];
   for (int index = 0;; ++index) {
     ManifestRead read = ReadListEntry("FILES", "FILE%02d", index, entry, kFileEntryMax);
     if (read == kValueMissing) return;
-    if (read == kValueWhole) DeleteFileA(entry);
+    if (read == kValueWhole && IsFullPath(entry) && !NamesIniFile(entry)) DeleteListedFile(entry);
     SendStep();
   }
 }
 
+// As for the files: only whole, full paths are removed.
 void RemoveListedDirectories(void) {
   char entry[kDirectoryEntryMax + kReadSlack];
   for (int index = 0;; ++index) {
     ManifestRead read = ReadListEntry("PATHS", "PATH%02d", index, entry, kDirectoryEntryMax);
     if (read == kValueMissing) return;
-    if (read == kValueWhole) RemoveDirectoryWalkUp(entry);
+    if (read == kValueWhole && IsFullPath(entry)) RemoveDirectoryWalkUp(entry);
   }
 }
 
@@ -72,23 +123,19 @@ void RemoveDirectoriesWithRetry(void) {
   for (int index = 0;; ++index) {
     ManifestRead read = ReadListEntry("STMPATHS", "PATH%02d", index, entry, kDirectoryEntryMax);
     if (read == kValueMissing) return;
-    if (read == kValueWhole) RemoveDirectoryWithRetry(entry, root);
+    if (read == kValueWhole && IsFullPath(entry)) RemoveDirectoryWithRetry(entry, root);
   }
 }
 
 void DeleteWindowsFile(const char *fileName) {
-  char windowsDirectory[kWindowsPathSize];
-  UINT length = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
-  if (length == 0 || length >= sizeof windowsDirectory) return;
   char path[kIniPathSize];
-  if (!FormatTextWhole(path, sizeof path, "%s\\%s", windowsDirectory, fileName)) return;
-  DeleteFileA(path);
+  if (FormWindowsFilePath(path, fileName)) DeleteFileA(path);
 }
 
 // Deepest first: a level that still holds something stays, and so do its parents.
 void RemoveInstallPathChain(void) {
   for (PathNode *node = tail; node; node = node->prev) {
-    RemoveDirectoryA(node->path);
+    if (!RemoveDirectoryA(node->path)) KeepFolderForRestart(node->path);
     SendStep();
   }
 }

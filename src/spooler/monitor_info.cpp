@@ -25,13 +25,26 @@ int ReadTextValue(HKEY key, const char *valueName, char *field, DWORD capacity) 
   return CopyTextWhole(field, capacity, scratch);
 }
 
-int ReadMonitorInfo(MonitorInfo *info, const char *monitorName) {
+namespace {
+// Opens the monitor's key for reading; 0 when the name can't form its path whole or there is no key.
+int OpenMonitorKey(const char *monitorName, HKEY *key) {
   char path[kMonitorKeyPathSize];
-  if (!IsSingleKeyName(monitorName) ||
-      !FormatTextWhole(path, sizeof path, "%s\\%s", MONITORS_ROOT, monitorName))
-    return 0;
+  return IsSingleKeyName(monitorName) &&
+         FormatTextWhole(path, sizeof path, "%s\\%s", MONITORS_ROOT, monitorName) &&
+         RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key) == ERROR_SUCCESS;
+}
+}  // namespace
+
+int MonitorIsRegistered(const char *monitorName) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  if (!OpenMonitorKey(monitorName, &key)) return 0;
+  RegCloseKey(key);
+  return 1;
+}
+
+int ReadMonitorInfo(MonitorInfo *info, const char *monitorName) {
+  HKEY key;
+  if (!OpenMonitorKey(monitorName, &key)) return 0;
   char installPath[sizeof info->InstallPath];
   int found = ReadTextValue(key, "InstallPath", installPath, sizeof installPath);
   if (found) {

@@ -52,6 +52,8 @@ extern int portCount;
 extern PortRecord **portTable;
 
 int ReadMonitorInfo(MonitorInfo *info, const char *monitorName);
+// 1 when the monitor has its key under the Monitors key.
+int MonitorIsRegistered(const char *monitorName);
 void LoadPortTable(const char *monitorName);
 int ReadDwordValue(HKEY key, const char *valueName, DWORD *destination);
 void FreePortTable(void);

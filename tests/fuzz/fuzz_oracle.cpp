@@ -6,6 +6,8 @@
 #include <ctype.h>
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "../run_leftovers.h"
 
 namespace fuzz {
@@ -108,30 +110,49 @@ bool Within(const std::string &foldedPath, const std::string &foldedRoot) {
          (foldedPath == foldedRoot || foldedPath.compare(0, foldedRoot.size() + 1, foldedRoot + "\\") == 0);
 }
 
-// The own path and the leading parts of it that end at a separator, each a
-// folder holding the executable: the only things left for the restart.
-std::vector<std::string> Scheduled(const sim::Machine &m) {
+// The executable's own path as MoveFileExA may name it: "" on 95/98 and when
+// it does not fit its buffer whole.
+std::string OwnPathScheduled(const sim::Machine &m) {
   const std::string own = sim::ExecutablePathOf(m);
-  if (m.family != sim::Family::NT || own.size() > kOwnPathMax) return {};
-  std::vector<std::string> folded = {sim::Fold(m, own)};
-  std::vector<size_t> cuts = Separators(m, own);
-  for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut)
-    folded.push_back(sim::Fold(m, own.substr(0, *cut)));
-  return folded;
+  return m.family == sim::Family::NT && own.size() <= kOwnPathMax ? own : "";
 }
 
-// Every MoveFileExA names the executable or a folder holding it: the
-// executable first, exactly as its own path reads, then folders deepest first.
+size_t Depth(const sim::Machine &m, const std::string &path) {
+  size_t pieces = 0;
+  size_t start = 0;
+  std::vector<size_t> cuts = Separators(m, path);
+  cuts.push_back(path.size());
+  for (size_t cut : cuts) {
+    if (cut > start) ++pieces;
+    start = cut + 1;
+  }
+  return pieces;
+}
+
+// What MoveFileExA may be given, in this order: listed files (those in use),
+// the executable's own path exactly, then folders the removal tried that
+// hold one of them, deepest first.
 std::string CheckScheduled(const Expectations &e, const sim::Machine &after) {
-  size_t next = 0;
+  std::vector<std::string> files;  // folded, scheduled so far
+  bool folders = false;
+  size_t lastDepth = static_cast<size_t>(-1);
   for (const sim::Call &c : sim::CallsTo(after, "MoveFileExA")) {
-    std::string folded = sim::Fold(after, c.args[0]);
-    if (next == 0 && (e.scheduled.empty() || c.args[0] != sim::ExecutablePathOf(after)))
-      return "MoveFileExA first on what is not the executable's own path: " + c.args[0];
-    while (next < e.scheduled.size() && e.scheduled[next] != folded) ++next;
-    if (next == e.scheduled.size())
-      return "MoveFileExA on what is no folder holding the executable, or out of order: " + c.args[0];
-    ++next;
+    const std::string &arg = c.args[0];
+    std::string folded = sim::FoldPath(after, arg);
+    if (after.family != sim::Family::NT) return "MoveFileExA on the 95/98 family: " + arg;
+    if (!folders && (e.listedFiles.count(arg) || arg == e.ownPath)) {
+      if (std::find(files.begin(), files.end(), folded) != files.end()) return "scheduled twice: " + arg;
+      files.push_back(folded);
+      continue;
+    }
+    folders = true;
+    if (!e.dirArgs.count(arg)) return "MoveFileExA on what the removal never tried, or out of order: " + arg;
+    bool holds = false;
+    for (const std::string &file : files) holds = holds || (Within(file, folded) && file != folded);
+    if (!holds) return "MoveFileExA on a folder that holds nothing scheduled: " + arg;
+    size_t depth = Depth(after, arg);
+    if (depth > lastDepth) return "folders scheduled out of depth order: " + arg;
+    lastDepth = depth;
   }
   return "";
 }
@@ -149,6 +170,8 @@ std::string CheckCalls(const Expectations &e, const sim::Machine &after) {
     if (!e.ports.count(c.args[2])) return "DeletePortA on " + c.args[2];
   for (const sim::Call &c : sim::CallsTo(after, "DeleteMonitorA"))
     if (c.args[2] != e.monitor) return "DeleteMonitorA on " + c.args[2];
+  for (const sim::Call &c : sim::CallsTo(after, "SetFileAttributesA"))
+    if (!e.listedFiles.count(c.args[0])) return "SetFileAttributesA on what is no listed file: " + c.args[0];
   for (const sim::Call &c : sim::CallsTo(after, "LoadLibraryA"))
     if (c.args[0] != e.setupLibrary) return "LoadLibraryA on " + c.args[0];
   return CheckScheduled(e, after);
@@ -226,6 +249,7 @@ Expectations Expect(const sim::Machine &m) {
     ++e.steps;
     if (!Whole(file, kListMax)) continue;
     e.fileArgs.insert(file);
+    e.listedFiles.insert(file);
     e.removable.insert(sim::FoldPath(m, file));
   }
   for (const char *name : {"QVFList.ini", "QVUninst.ini"}) {
@@ -275,7 +299,7 @@ Expectations Expect(const sim::Machine &m) {
     if (installPath) e.setupLibrary = std::string(installPath->data.c_str()) + "\\_SETUP.DLL";
   }
   e.replacementPort = m.family == sim::Family::NT ? "LPT1:" : "LPT1";
-  e.scheduled = Scheduled(m);
+  e.ownPath = OwnPathScheduled(m);
   return e;
 }
 

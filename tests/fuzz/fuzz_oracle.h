@@ -30,10 +30,8 @@ struct Expectations {
   std::set<std::string> ports;      // what DeletePortA may be given: the monitor's ports
   std::string replacementPort;
   std::string setupLibrary;  // what LoadLibraryA may be given
-  // What MoveFileExA may be given, in this order: the executable's own path,
-  // then leading parts of it that end at a separator, longest first. Folded;
-  // empty on 95/98 and when the own path does not fit its buffer whole.
-  std::vector<std::string> scheduled;
+  std::set<std::string> listedFiles;  // whole [FILES] entries: the files that may be scheduled if in use
+  std::string ownPath;                // the executable as it may be scheduled; "" when it may not be
   int retryEntries = 0;  // [STMPATHS] entries: each costs at most 10 s
   DWORD steps = 0;       // [FILES] entries plus chain nodes
 };

@@ -29,6 +29,8 @@ void ResetProcessGlobals() {
   stepCount = 0;
   portCount = 0;
   portTable = nullptr;
+  keptFiles = nullptr;
+  keptFolders = nullptr;
 }
 
 // Text inputs describe a machine the way a machine folder does, so that the

@@ -23,6 +23,10 @@ import xml.etree.ElementTree as ElementTree
 
 MAX_SIZE = 24 * 1024
 ALLOWED_DLLS = {'kernel32.dll', 'user32.dll', 'comctl32.dll', 'advapi32.dll', 'winspool.drv'}
+# Calls only the NT family has: the executable looks them up at run time, so
+# that Windows 95 loads it. Importing one would break that promise.
+LOOKED_UP_AT_RUN_TIME = {'openprocesstoken', 'gettokeninformation', 'allocateandinitializesid', 'equalsid',
+                         'freesid', 'checktokenmembership', 'getlongpathnamea'}
 RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 14, 24
 DIR_TLS, DIR_DELAY_IMPORT, DIR_IMPORT, DIR_RESOURCE = 9, 13, 1, 2
 LANG_JAPANESE = 1041
@@ -180,6 +184,10 @@ def check_imports(image, failures, expected_path):
     for dll in sorted({dll for dll, _ in actual}):
         failures.check(dll.lower() in ALLOWED_DLLS, f'imports from {dll}' +
                        ('' if dll.lower() in ALLOWED_DLLS else ' (DLL not allowed)'))
+
+    nt_only = sorted(f'{dll}!{function}' for dll, function in actual if function.lower() in LOOKED_UP_AT_RUN_TIME)
+    failures.check(not nt_only, 'no import of a call only the NT family has' +
+                   (': ' + ', '.join(nt_only) if nt_only else ''))
 
     def key(entry):
         return entry[0].lower(), entry[1]

@@ -1,0 +1,96 @@
+// What the removal leaves for the restart on the NT family. A file the
+// removal could not take because it is in use (the executable itself, or a
+// listed file another program holds open) is deleted when the system next
+// starts; so is every folder the removal could not remove only because it
+// holds such a file. Entries run at the restart in the order made, and a
+// folder goes only if it is empty by then: so the files first, then the
+// folders, deepest first. Nothing else is ever scheduled.
+#include "removal.h"
+
+KeptPath *keptFiles;
+KeptPath *keptFolders;
+
+namespace {
+// A path is compared in both of its forms: the executable may have been
+// started by its 8.3 path while the manifest names its folders in full.
+KeptPath *NewKeptPath(const char *path) {
+  KeptPath *kept = static_cast<KeptPath *>(LocalAlloc(LPTR, sizeof(KeptPath)));
+  if (!kept) return NULL;
+  if (!CopyTextWhole(kept->path, sizeof kept->path, path)) {
+    LocalFree(kept);
+    return NULL;
+  }
+  ReadShortPath(path, kept->shortPath);
+  kept->depth = CountPathPieces(path);
+  return kept;
+}
+
+int HoldsKeptFile(const KeptPath *folder) {
+  for (const KeptPath *file = keptFiles; file; file = file->next)
+    if (DirectoryContains(folder->path, file->path) ||
+        (folder->shortPath[0] && file->shortPath[0] && DirectoryContains(folder->shortPath, file->shortPath)))
+      return 1;
+  return 0;
+}
+
+int SameFolder(const KeptPath *a, const KeptPath *b) {
+  return PathsEqual(a->path, b->path) || (a->shortPath[0] && PathsEqual(a->shortPath, b->shortPath));
+}
+
+// Into keptFolders, deeper folders first, each folder once.
+void InsertByDepth(KeptPath *folder) {
+  KeptPath **at = &keptFolders;
+  for (KeptPath *kept = keptFolders; kept; kept = kept->next)
+    if (SameFolder(kept, folder)) {
+      LocalFree(folder);
+      return;
+    }
+  while (*at && (*at)->depth >= folder->depth) at = &(*at)->next;
+  folder->next = *at;
+  *at = folder;
+}
+
+void FreeKeptPaths(KeptPath **list) {
+  while (*list) {
+    KeptPath *next = (*list)->next;
+    LocalFree(*list);
+    *list = next;
+  }
+}
+}  // namespace
+
+void KeepFileForRestart(const char *path) {
+  KeptPath *file = NewKeptPath(path);
+  if (!file) return;
+  file->next = keptFiles;
+  keptFiles = file;
+}
+
+// A file already kept (the executable, listed among the files) is not
+// scheduled twice: the self-deletion schedules the executable last.
+void ScheduleFileAtRestart(const char *path) {
+  for (const KeptPath *file = keptFiles; file; file = file->next)
+    if (NamesSameFile(file->path, path)) return;
+  if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) KeepFileForRestart(path);
+}
+
+// Only a full path below its root: the walk-up's last cut, a bare drive,
+// names the current directory of that drive, never a folder of the removal's.
+int KeepFolderForRestart(const char *folder) {
+  if (!keptFiles || !IsFullPath(folder) || CountPathPieces(folder) <= (IsUncPath(folder) ? 2u : 1u)) return 0;
+  KeptPath *kept = NewKeptPath(folder);
+  if (!kept) return 0;
+  if (!HoldsKeptFile(kept)) {
+    LocalFree(kept);
+    return 0;
+  }
+  InsertByDepth(kept);
+  return 1;
+}
+
+void ScheduleKeptFolders(void) {
+  for (KeptPath *folder = keptFolders; folder; folder = folder->next)
+    MoveFileExA(folder->path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+  FreeKeptPaths(&keptFolders);
+  FreeKeptPaths(&keptFiles);
+}
