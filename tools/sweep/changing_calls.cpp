@@ -14,9 +14,9 @@ struct ChangingCall {
 };
 
 const ChangingCall kChangingCalls[] = {
-    {"DeleteFileA", "1"},     {"RemoveDirectoryA", "1"}, {"RegDeleteKeyA", "0"},
-    {"RegDeleteValueA", "0"}, {"SetPrinterA", "1"},      {"DeletePortA", "1"},
-    {"DeleteMonitorA", "1"},  {"MoveFileExA", "1"},      {"CreateProcessA", "1"},
+    {"DeleteFileA", "1"},    {"RemoveDirectoryA", "1"},   {"RegDeleteKeyA", "0"},  {"RegDeleteValueA", "0"},
+    {"SetPrinterA", "1"},    {"DeletePortA", "1"},        {"DeleteMonitorA", "1"}, {"MoveFileExA", "1"},
+    {"CreateProcessA", "1"}, {"SetFileAttributesA", "1"},
 };
 
 // What the uninstaller reads from its manifest as it enters a stage.

@@ -158,7 +158,9 @@ MachineSweep SweepMachine(const MachineSource &source, const PointFilter &filter
   sim::Machine m;
   if (!source.build(m, &sweep.error)) return sweep;
   ProductRoles roles = ReadProductRoles(m);
+  const EndState before = DescribeEndState(m);
   sweep.baseline = Run(m, m.currentDirectory, 0);
+  if (sweep.baseline.changes == 0) sweep.unlisted = ChangedParts(before, DescribeEndState(m));
   AddActedPaths(m, sweep.baseline.acted, &roles);
   sim::Restart(m);
   const EndState baseline = DescribeEndState(m);

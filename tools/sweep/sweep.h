@@ -104,6 +104,7 @@ struct PointResult {
 struct MachineSweep {
   std::string error;  // the machine could not be built
   RunOutcome baseline;
+  std::string unlisted;  // what the full run changed though no changing call succeeded ("" if nothing)
   std::vector<PointResult> points;
 };
 

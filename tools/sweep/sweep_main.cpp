@@ -190,6 +190,13 @@ void Count(const sweep::MachineSource &source, const sweep::MachineSweep &result
   ++tally->machines;
   if (result.baseline.changes == 0) ++tally->unchanged;
   tally->cutPoints += result.baseline.changes;
+  // Cut points are only as complete as the list of changing calls.
+  if (!result.unlisted.empty()) {
+    ClassSeen &seen =
+        tally
+            ->classes["full run: changed the machine through no call listed as changing: " + result.unlisted];
+    if (seen.points++ == 0) seen.example = source.label + ": qvsweep " + source.replay;
+  }
   for (const sweep::PointResult &point : result.points) {
     ++tally->tried;
     if (point.converges) {
@@ -227,21 +234,19 @@ void PrintSet(const MachineSet &set, const Tally &tally) {
 // The verdict over every set, and each known class with the points it took:
 // 1 when a class is not known.
 int PrintVerdict(const std::vector<Tally> &tallies) {
-  int tried = 0, converge = 0, unknownPoints = 0;
+  int tried = 0, converge = 0, knownPoints = 0, unknownPoints = 0;
   std::map<const sweep::KnownClass *, int> pointsByClass;
   for (const Tally &tally : tallies) {
     tried += tally.tried;
     converge += tally.converge;
     for (const auto &entry : tally.classes) {
       const sweep::KnownClass *known = sweep::FindKnownClass(entry.first);
-      if (known)
-        pointsByClass[known] += entry.second.points;
-      else
-        unknownPoints += entry.second.points;
+      (known ? knownPoints : unknownPoints) += entry.second.points;
+      if (known) pointsByClass[known] += entry.second.points;
     }
   }
   printf("\nall sets: %d points tried, %d converge, %d in known classes, %d in classes not known\n", tried,
-         converge, tried - converge - unknownPoints, unknownPoints);
+         converge, knownPoints, unknownPoints);
   int row = 0;
   for (const sweep::KnownClass &known : sweep::KnownClasses())
     printf("known %s %d (%d points): %s\n    why: %s\n", known.kind, ++row, pointsByClass[&known],
