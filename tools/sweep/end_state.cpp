@@ -1,8 +1,8 @@
 // The machine once an uninstall is over, and how it differs from the one the
 // uninstall that was never interrupted leaves. A difference is worded by the
 // role of what differs (the executable, a [FILES] file, the monitor's key...),
-// read from the manifest before the first run, so that random machines with
-// the same fault fall in one class.
+// known from the manifest and from what the full run acted on, so that random
+// machines with the same fault fall in one class.
 #include <algorithm>
 
 #include "sweep.h"
@@ -109,11 +109,6 @@ EndState DescribeEndState(const sim::Machine &m) {
   state.pending = m.pendingDeletes;
   for (const sim::ProcessRecord &process : m.processes) state.running.push_back(process.commandLine);
   return state;
-}
-
-bool EndState::operator==(const EndState &other) const {
-  return files == other.files && registry == other.registry && printerPorts == other.printerPorts &&
-         pending == other.pending && running == other.running;
 }
 
 // ---- the differences ---------------------------------------------------------

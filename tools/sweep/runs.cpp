@@ -139,7 +139,7 @@ PointResult SweepPoint(const MachineSource &source, const ProductRoles &roles, c
   point.cut = cut;
   sim::Machine m;
   std::string error;
-  source.build(m, &error);
+  source.build(m, &error);  // it was built once already, for the baseline
   const std::string startDirectory = m.currentDirectory;
   point.first = Run(m, startDirectory, cut);
   if (variant == Variant::kPowerLost) sim::Restart(m);

@@ -55,7 +55,6 @@ struct EndState {
   std::map<std::string, std::string> registry;  // "key" or "key\n\"value\"=data" lines, folded -> as exported
   std::map<std::string, std::string> printerPorts;
   std::vector<std::string> pending, running;
-  bool operator==(const EndState &other) const;
 };
 EndState DescribeEndState(const sim::Machine &m);
 

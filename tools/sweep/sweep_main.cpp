@@ -126,9 +126,10 @@ bool ParseRandomOption(const std::string &arg, const char *value, Options *optio
   }
   if (options->sets.empty() || !options->sets.back().random) return false;
   RandomMachines &seeds = options->sets.back().seeds;
-  if (arg == "--count")
-    return ParseNumber(value, 1, &number) && (seeds.count = static_cast<int>(number), true);
-  return ParseNumber(value, 0, &number) && (seeds.first = static_cast<int>(number), true);
+  bool isCount = arg == "--count";
+  if (!ParseNumber(value, isCount ? 1 : 0, &number)) return false;
+  (isCount ? seeds.count : seeds.first) = static_cast<int>(number);
+  return true;
 }
 
 bool ParseOptions(int argc, char **argv, Options *options) {
