@@ -57,8 +57,8 @@ void StageTracker::See(const sim::Call &call) {
   if (call.name == "GetPrivateProfileStringA" && !call.args.empty()) {
     for (const auto &entry : kStageSections)
       if (call.args[0] == entry.section) stage_ = entry.stage;
-  } else if (call.name == "GetWindowsDirectoryA") {
-    stage_ = kIniFiles;  // the INI files are found in the Windows directory
+  } else if (call.name == "GetWindowsDirectoryA" && stage_ == kStageSections[4].stage) {
+    stage_ = kIniFiles;  // the INI files, found in the Windows directory, follow [STMPATHS]
   } else if (call.name == "RemoveDirectoryA" && stage_ == kIniFiles) {
     stage_ = kInstallChain;  // the only folders removed after the INI files
   } else if (call.name == "MessageBoxA") {
