@@ -19,18 +19,24 @@ const ChangingCall kChangingCalls[] = {
     {"CreateProcessA", "1"}, {"SetFileAttributesA", "1"},
 };
 
-// What the uninstaller reads from its manifest as it enters a stage.
+// The removal's stages in their order: the manifest section the uninstaller
+// reads as it enters one (none for the last three), and what a path named
+// there is to it.
 const struct {
   const char *section;
-  const char *stage;
-} kStageSections[] = {
-    {"UnInstKey", "uninstall entry"}, {"LPR", "ports and monitor"}, {"FILES", "files"}, {"PATHS", "[PATHS]"},
-    {"STMPATHS", "[STMPATHS]"},
+  const char *name;
+  const char *pathRole;
+} kStages[] = {
+    {"UnInstKey", "uninstall entry", nullptr},
+    {"LPR", "ports and monitor", nullptr},
+    {"FILES", "files", "a [FILES] file"},
+    {"PATHS", "[PATHS]", "a [PATHS] folder"},
+    {"STMPATHS", "[STMPATHS]", "a [STMPATHS] folder"},
+    {nullptr, "INI files", "an INI file"},
+    {nullptr, "install chain", "an install folder"},
+    {nullptr, "completion and self-deletion", "an install folder"},
 };
-
-const char kIniFiles[] = "INI files";
-const char kInstallChain[] = "install chain";
-const char kCompletion[] = "completion and self-deletion";
+enum { kStmPaths = 4, kIniFiles, kInstallChain, kCompletion };
 }  // namespace
 
 bool IsChangingCall(const sim::Call &call) {
@@ -51,18 +57,24 @@ std::vector<std::string> ChangingFunctions() {
   return names;
 }
 
-// The stages run in a fixed order; reads before the removal (the plan, the
-// checks) set a stage that the removal's own reads then replace.
+const char *PathRoleIn(const std::string &stage) {
+  for (const auto &known : kStages)
+    if (stage == known.name) return known.pathRole;
+  return nullptr;
+}
+
+// Reads before the removal (the plan, the checks) set a stage that the
+// removal's own reads then replace.
 void StageTracker::See(const sim::Call &call) {
   if (call.name == "GetPrivateProfileStringA" && !call.args.empty()) {
-    for (const auto &entry : kStageSections)
-      if (call.args[0] == entry.section) stage_ = entry.stage;
-  } else if (call.name == "GetWindowsDirectoryA" && stage_ == kStageSections[4].stage) {
-    stage_ = kIniFiles;  // the INI files, found in the Windows directory, follow [STMPATHS]
-  } else if (call.name == "RemoveDirectoryA" && stage_ == kIniFiles) {
-    stage_ = kInstallChain;  // the only folders removed after the INI files
+    for (const auto &stage : kStages)
+      if (stage.section && call.args[0] == stage.section) stage_ = stage.name;
+  } else if (call.name == "GetWindowsDirectoryA" && stage_ == kStages[kStmPaths].name) {
+    stage_ = kStages[kIniFiles].name;  // the INI files, found in the Windows directory
+  } else if (call.name == "RemoveDirectoryA" && stage_ == kStages[kIniFiles].name) {
+    stage_ = kStages[kInstallChain].name;  // the only folders removed after the INI files
   } else if (call.name == "MessageBoxA") {
-    stage_ = kCompletion;
+    stage_ = kStages[kCompletion].name;
   }
 }
 

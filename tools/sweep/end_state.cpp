@@ -34,20 +34,6 @@ void AddCatalogTexts(const sim::Machine &m, ProductRoles *roles) {
   for (const sim::IniSection &section : sim::ParseIni(FileText(m, m.windowsDirectory + "\\QVUninst.ini")))
     for (const auto &entry : section.entries) roles->catalogTexts[entry.second] = entry.first;
 }
-
-// What a path is to the uninstaller, by the stage whose call removed it in
-// the full run, or else by the last stage that named it.
-const struct {
-  const char *stage;
-  const char *role;
-} kStageRoles[] = {
-    {"files", "a [FILES] file"},
-    {"[PATHS]", "a [PATHS] folder"},
-    {"[STMPATHS]", "a [STMPATHS] folder"},
-    {"INI files", "an INI file"},
-    {"install chain", "an install folder"},
-    {"completion and self-deletion", "an install folder"},
-};
 }  // namespace
 
 ProductRoles ReadProductRoles(const sim::Machine &m) {
@@ -63,6 +49,8 @@ ProductRoles ReadProductRoles(const sim::Machine &m) {
   return roles;
 }
 
+// A path's role is that of the stage whose call removed it in the full run,
+// or else of the last stage that named it.
 void AddActedPaths(const sim::Machine &m, const std::vector<std::pair<std::string, sim::Call>> &acted,
                    ProductRoles *roles) {
   std::set<std::string> removed;
@@ -72,8 +60,8 @@ void AddActedPaths(const sim::Machine &m, const std::vector<std::pair<std::strin
     std::string folded = sim::FoldPath(m, call.args[0]);
     if (folded.empty() || removed.count(folded)) continue;
     if (ChangedMachine(call)) removed.insert(folded);
-    for (const auto &stage : kStageRoles)
-      if (stageAndCall.first == stage.stage) roles->acted[folded] = stage.role;
+    const char *role = PathRoleIn(stageAndCall.first);
+    if (role) roles->acted[folded] = role;
   }
 }
 

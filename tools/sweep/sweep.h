@@ -23,6 +23,10 @@ bool ChangedMachine(const sim::Call &call);
 // Every changing function, so that a process cut short can change nothing more.
 std::vector<std::string> ChangingFunctions();
 
+// What a path named by a changing call in `stage` is to the uninstaller
+// ("a [FILES] file"...); NULL for a stage that names no paths.
+const char *PathRoleIn(const std::string &stage);
+
 // Follows the removal's stages through the logged calls, by what the
 // uninstaller reads as it enters each one.
 class StageTracker {
