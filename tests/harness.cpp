@@ -1,32 +1,16 @@
 #include "harness.h"
 
 #include <gtest/gtest.h>
-#include <string.h>
 
 #include "control/control.h"
-#include "removal/removal.h"
+#include "process_globals.h"
 #include "run_leftovers.h"
-#include "spooler/spooler.h"
 
 namespace test {
 
 namespace {
 std::function<int()> pendingBody;
 int chainNodesAtEnd;  // of the last run, counted as its process ended
-
-// A new process starts with zeroed globals; tests run many in one host process.
-void ResetProcessGlobals() {
-  instanceHandle = nullptr;
-  memset(&catalog, 0, sizeof catalog);
-  progressBar = nullptr;
-  head = nullptr;
-  tail = nullptr;
-  stepCount = 0;
-  portCount = 0;
-  portTable = nullptr;
-  keptFiles = nullptr;
-  keptFolders = nullptr;
-}
 
 int RunPendingBody() { return pendingBody(); }
 }  // namespace

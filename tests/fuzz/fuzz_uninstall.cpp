@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "../process_globals.h"
 #include "../run_leftovers.h"
 #include "control/control.h"
 #include "fuzz_oracle.h"
@@ -21,17 +22,6 @@
 #include "spooler/spooler.h"
 
 namespace {
-
-void ResetProcessGlobals() {
-  instanceHandle = nullptr;
-  progressBar = nullptr;
-  head = tail = nullptr;
-  stepCount = 0;
-  portCount = 0;
-  portTable = nullptr;
-  keptFiles = nullptr;
-  keptFolders = nullptr;
-}
 
 // Text inputs describe a machine the way a machine folder does, so that the
 // seed corpus can be made from the scenarios: "QVM1" and then sections
@@ -90,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::MakeMachine(provider, machine);
   }
   fuzz::Expectations expected = fuzz::Expect(machine);
-  ResetProcessGlobals();
+  test::ResetProcessGlobals();
   int chainNodes = 0;
   machine.onProcessEnd = [&machine, &chainNodes] { chainNodes = test::LiveChainNodes(machine); };
   int code = sim::RunProcess(machine, RunUninstaller);

@@ -9,16 +9,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <random>
 #include <string>
-#include <vector>
 
 #include "machine_maker.h"
 
 namespace {
-
-// Enough bytes for the builder to make every choice it has.
-const size_t kBytesPerMachine = 4096;
 
 struct Options {
   unsigned long seed = 1;
@@ -40,14 +35,6 @@ bool ParseOptions(int argc, char **argv, Options *options) {
   return argc % 2 == 1 && options->count > 0 && !options->out.empty();
 }
 
-std::vector<uint8_t> BytesFor(unsigned long seed, int index) {
-  std::seed_seq sequence{static_cast<uint32_t>(seed), static_cast<uint32_t>(index)};
-  std::mt19937 random(sequence);
-  std::vector<uint8_t> bytes(kBytesPerMachine);
-  for (uint8_t &byte : bytes) byte = static_cast<uint8_t>(random());
-  return bytes;
-}
-
 bool AppendAnswers(const std::string &folder, const sim::Machine &m) {
   FILE *ini = fopen((folder + "/machine.ini").c_str(), "ab");
   if (!ini) return false;
@@ -66,16 +53,15 @@ int main(int argc, char **argv) {
     return 2;
   }
   for (int i = 0; i < options.count; ++i) {
-    std::vector<uint8_t> bytes = BytesFor(options.seed, i);
-    FuzzedDataProvider provider(bytes.data(), bytes.size());
     sim::Machine machine;
-    fuzz::MakeMachine(provider, machine, fuzz::MakerOptions{true});
+    fuzz::MakeSeededMachine(options.seed, i, machine);
     char name[64];
     snprintf(name, sizeof name, "/s%lu-%04d", options.seed, i);
     std::string folder = options.out + name;
     std::string error;
     if (!sim::SaveMachineFolder(machine, folder, &error) || !AppendAnswers(folder, machine)) {
-      fprintf(stderr, "qvmachine-gen: %s\n", error.empty() ? ("cannot write " + folder).c_str() : error.c_str());
+      fprintf(stderr, "qvmachine-gen: %s\n",
+              error.empty() ? ("cannot write " + folder).c_str() : error.c_str());
       return 1;
     }
     printf("%s\n", folder.c_str());

@@ -4,6 +4,7 @@
 #include <iconv.h>
 #include <stdio.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -420,6 +421,25 @@ class MachineMaker {
 void MakeMachine(FuzzedDataProvider &provider, sim::Machine &m, const MakerOptions &options) {
   MachineMaker maker(provider, options);
   maker.Make(m);
+}
+
+namespace {
+// Enough bytes for the builder to make every choice it has.
+const size_t kBytesPerMachine = 4096;
+
+std::vector<uint8_t> BytesFor(unsigned long seed, int index) {
+  std::seed_seq sequence{static_cast<uint32_t>(seed), static_cast<uint32_t>(index)};
+  std::mt19937 random(sequence);
+  std::vector<uint8_t> bytes(kBytesPerMachine);
+  for (uint8_t &byte : bytes) byte = static_cast<uint8_t>(random());
+  return bytes;
+}
+}  // namespace
+
+void MakeSeededMachine(unsigned long seed, int index, sim::Machine &m) {
+  std::vector<uint8_t> bytes = BytesFor(seed, index);
+  FuzzedDataProvider provider(bytes.data(), bytes.size());
+  MakeMachine(provider, m, MakerOptions{true});
 }
 
 }  // namespace fuzz

@@ -23,4 +23,8 @@ struct MakerOptions {
 
 void MakeMachine(FuzzedDataProvider &provider, sim::Machine &m, const MakerOptions &options = {});
 
+// Machine `index` of a seed: a portable machine from seeded pseudo-random
+// bytes. The same seed and index give the same machine in every tool.
+void MakeSeededMachine(unsigned long seed, int index, sim::Machine &m);
+
 }  // namespace fuzz
