@@ -76,10 +76,14 @@ TEST(MainFlow, RefusesBeforeAskingAndChangesNothing) {
        "Lumora Uninstaller|Add-port wizard open|0", false, false},
       {"privilege refused", Family::NT, [](sim::Machine &m) { m.libraries[0].checkUserPrivilegeResult = 0; },
        "Lumora Uninstaller|Administrators only|16", true, true},
-      {"_SETUP.DLL missing", Family::NT,
+      {"_SETUP.DLL gone from its folder, no administrator: the token refuses", Family::NT,
        [](sim::Machine &m) {
          m.files.erase(sim::FoldPath(m, std::string(test::kInstallDir) + "\\_SETUP.DLL"));
+         m.administrators = sim::Administrators::No;
        },
+       "Lumora Uninstaller|Administrators only|16", true, false},
+      {"_SETUP.DLL's folder gone: Application error.", Family::NT,
+       [](sim::Machine &m) { sim::SetString(m, test::kMonitorKey, "InstallPath", "C:\\Elsewhere"); },
        "Lumora Uninstaller|Application error.|16", true, true},
       {"_SETUP.DLL without CheckUserPrivilege", Family::NT,
        [](sim::Machine &m) { m.libraries[0].exportsCheckUserPrivilege = false; },
@@ -300,6 +304,8 @@ TEST(MainFlow, WithoutARegisteredMonitorTheTokenDecides) {
       {"a registered monitor: _SETUP.DLL decides, the token is never asked", Family::NT, true,
        sim::Administrators::No, false, true},
       {"the monitor gone, an administrator", Family::NT, false, sim::Administrators::Yes, true, false},
+      {"_SETUP.DLL gone, the monitor kept by a printer's port, an administrator", Family::NT, true,
+       sim::Administrators::Yes, true, false},
       {"95/98: neither is asked", Family::Win9x, false, sim::Administrators::No, false, false},
   };
   for (const auto &c : cases) {
@@ -308,6 +314,8 @@ TEST(MainFlow, WithoutARegisteredMonitorTheTokenDecides) {
     test::PutCatalog(m, kCatalog);
     if (!c.registered)
       sim::FindKey(m, "System\\CurrentControlSet\\Control\\Print\\Monitors")->subkeys.clear();
+    if (c.registered && c.tokenAsked)
+      m.files.erase(sim::FoldPath(m, std::string(test::kInstallDir) + "\\_SETUP.DLL"));
     m.administrators = c.administrators;
     EXPECT_EQ(test::RunUninstaller(m), 1);
     EXPECT_EQ(Boxes(m), std::vector<std::string>{kQuestionBox});

@@ -61,13 +61,23 @@ int SetupLibraryGrantsPrivilege(const char *monitor) {
   return 1;
 }
 
-// With no monitor registered (none named, or a run cut short after the
-// monitor stage) there is no _SETUP.DLL to find: the platform is asked
-// instead, so that a product half removed can always be finished.
+// 1 when the monitor names a _SETUP.DLL that is still there to ask. With no
+// monitor registered (none named, or a run cut short after the monitor stage)
+// or its _SETUP.DLL gone from its folder (the files stage takes it, while a
+// monitor some printer still uses stays) there is none to find.
+int SetupLibraryToAsk(const char *monitor) {
+  char libraryPath[MAX_PATH];
+  return MonitorIsRegistered(monitor) && (!FormSetupLibraryPath(monitor, libraryPath, sizeof libraryPath) ||
+                                          GetFileAttributesA(libraryPath) != INVALID_FILE_ATTRIBUTES ||
+                                          GetLastError() != ERROR_FILE_NOT_FOUND);
+}
+
+// Without a _SETUP.DLL to ask the platform is asked instead, so that a product
+// half removed can always be finished.
 int UserHasPrivilege(void) {
   char monitor[kMonitorNameSize];
   ReadMonitorName(monitor);
-  if (MonitorIsRegistered(monitor)) return SetupLibraryGrantsPrivilege(monitor);
+  if (SetupLibraryToAsk(monitor)) return SetupLibraryGrantsPrivilege(monitor);
   return TokenHoldsAdministrators() || RefuseWith(catalog.ONLY_ADMIN, MB_ICONHAND);
 }
 

@@ -12,22 +12,18 @@ namespace sweep {
 namespace {
 // Patterns are fnmatch(3) ones: "*" for any text, "\\[" for a bracket.
 const std::vector<KnownClass> kKnownClasses = {
-    {"* | *: refused on the second run: \"Application error.\"*", "fault",
-     "on the NT family every run looks for _SETUP.DLL through the print monitor's InstallPath; once the "
-     "first run has deleted the monitor (or the manifest naming it), every later run refuses and the rest "
-     "of the product stays for good"},
-    {"INI files | *: files kept: an install folder", "fault",
-     "the install path is known from the manifest alone, which the INI stage deletes before the install "
-     "chain is removed (and, on NT, before the folders holding the executable are scheduled for the "
-     "restart): a second run has no chain, and the chain's folders stay, empty; deleting the manifest "
-     "last would close it"},
-    {"install chain | *: files kept: an install folder", "fault",
-     "as above, cut within the chain: the manifest is already gone, so a second run cannot remove the "
+    {"INI files | *: files kept: an install folder", "limit",
+     "the install path is known from the manifest alone, and the INI stage deletes the manifest before the "
+     "last stage removes the install chain (the stages' order is fixed): a run cut between the two leaves a "
+     "second run no chain, and the chain's folders stay, emptied of every file the product listed. Nothing "
+     "of the product is refused: a second run completes and deletes the uninstaller"},
+    {"install chain | *: files kept: an install folder", "limit",
+     "as above, cut within the last stage: the manifest is already gone, so a second run cannot remove the "
      "chain's remaining folders, which stay, empty"},
-    {"\\[PATHS] | *: files kept: a \\[PATHS] folder", "fault",
-     "the walk up from a [PATHS] entry stops at the first folder it cannot remove, one already gone "
-     "included: cut after the entry and its parent went, a second run stops at once and the emptied "
-     "folders above stay"},
+    {"completion and self-deletion | ended: files kept: an install folder", "limit",
+     "as above, cut after the executable was scheduled and before its folders were: the manifest is gone, "
+     "so the second run knows no install folder to schedule; the executable goes at the restart and its "
+     "emptied folder stays"},
     {"completion and self-deletion | power-lost: no second run (the executable is gone); files kept: an "
      "install folder",
      "limit",
