@@ -3,11 +3,16 @@
 // from --answers / the folder's [Answers] when not interactive), the progress
 // dialog is drawn as a bar, and the resulting machine is written back, with
 // result.ini telling the exit code, the boxes and what awaits a restart; with
-// --restart, the machine as it is once the system has started again.
+// --restart, the machine as it is once the system has started again. With
+// --cut-after-steps N the process is ended right after its N-th progress step,
+// as power lost or the user's "End task" would, so that a second run can be
+// tried on what it left.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -20,19 +25,37 @@ struct Options {
   std::string out;
   std::string answers;
   bool haveAnswers = false;
-  bool run = true;       // --no-run: write the folder back as loaded (a normalised copy)
-  bool restart = false;  // --restart: carry out what the run left for the restart
+  bool run = true;        // --no-run: write the folder back as loaded (a normalised copy)
+  bool restart = false;   // --restart: carry out what the run left for the restart
+  int cutAfterSteps = 0;  // --cut-after-steps N: end the process after its N-th step (0: never)
 };
+
+// The exit code of a process ended from outside, as the user's "End task"
+// ends it: the Wine runner's stand-in library ends it with the same.
+const int kCutExitCode = 1;
 
 void Usage() {
   fprintf(stderr,
           "usage: qvuninst-sim MACHINE_DIR [--out DIR] [--answers yes,no,...] [--no-run] [--restart]\n"
+          "                    [--cut-after-steps N]\n"
           "  Runs QVUninst on the machine folder and writes the result back (to DIR with --out).\n"
           "  Without --answers it asks in the terminal, or takes the folder's [Answers] when\n"
           "  standard input is not a terminal. --no-run writes the folder back as loaded.\n"
           "  --restart: after the run, the delete commands it started run (95/98) and the\n"
           "  system starts again, carrying out the deletions pending at restart in order (NT):\n"
-          "  the machine is written as it is then; result.ini's [Restart] tells each outcome.\n");
+          "  the machine is written as it is then; result.ini's [Restart] tells each outcome.\n"
+          "  --cut-after-steps N: the process ends right after the N-th PBM_STEPIT sent to the\n"
+          "  progress bar returns (N >= 1), keeping what was done; result.ini says Cut=yes.\n");
+}
+
+// A positive decimal count, nothing else: a cut "after 0 steps" or after a
+// misread number would test another run than the one asked for.
+bool ParseStepCount(const char *text, int *count) {
+  char *end = nullptr;
+  long value = strtol(text, &end, 10);
+  if (end == text || *end || value < 1 || value > 1000000) return false;
+  *count = static_cast<int>(value);
+  return true;
 }
 
 bool ParseOptions(int argc, char **argv, Options *options) {
@@ -47,6 +70,8 @@ bool ParseOptions(int argc, char **argv, Options *options) {
       options->run = false;
     } else if (arg == "--restart") {
       options->restart = true;
+    } else if (arg == "--cut-after-steps" && i + 1 < argc) {
+      if (!ParseStepCount(argv[++i], &options->cutAfterSteps)) return false;
     } else if (!arg.empty() && arg[0] != '-' && options->machine.empty()) {
       options->machine = arg;
     } else {
@@ -104,9 +129,11 @@ int UninstallerProcess() {
                  SW_SHOWNORMAL);
 }
 
-std::string ResultText(const sim::Machine &m, int exitCode) {
+// cutLine: "Cut=yes" or "Cut=no" when a cut was asked for, else empty.
+std::string ResultText(const sim::Machine &m, int exitCode, const std::string &cutLine) {
   std::string text =
       "[Result]\nExitCode=" + std::to_string(exitCode) + "\nElapsedMs=" + std::to_string(m.clockMs) + "\n";
+  if (!cutLine.empty()) text += cutLine + "\n";
   for (size_t i = 0; i < m.messageBoxes.size(); ++i) {
     const sim::MessageBoxRecord &box = m.messageBoxes[i];
     text += "\n[Box" + std::to_string(i + 1) + "]\nCaption=" + (box.captionIsNull ? "(null)" : box.caption) +
@@ -125,6 +152,32 @@ std::string ResultText(const sim::Machine &m, int exitCode) {
   for (const sim::Call &call : sim::CallsTo(m, "OpenPrinterA"))
     text += std::to_string(++opened) + "=" + (call.args.empty() ? "" : call.args[0]) + "\n";
   return text;
+}
+
+// The cut: onCall counts each PBM_STEPIT as it is sent, before the bar takes
+// it; the bar's own report (onProgress) then tells that the N-th step has
+// been taken, and the process ends there, before SendMessageA returns to it.
+struct Cut {
+  int afterSteps = 0;
+  int sent = 0;
+  bool done = false;
+};
+
+bool IsStep(const sim::ProgressBar &bar) { return bar.messages.back().compare(0, 10, "PBM_STEPIT") == 0; }
+
+void ArmCut(sim::Machine &machine, Cut *cut) {
+  const std::string stepMessage = sim::Hex(PBM_STEPIT);
+  machine.onCall = [cut, stepMessage](const sim::Call &call) {
+    if (call.name == "SendMessageA" && call.args.size() > 1 && call.args[1] == stepMessage) ++cut->sent;
+  };
+  std::function<void(const sim::ProgressBar &)> draw = machine.onProgress;
+  machine.onProgress = [cut, draw](const sim::ProgressBar &bar) {
+    if (draw) draw(bar);
+    if (cut->done || cut->sent != cut->afterSteps || !IsStep(bar)) return;
+    cut->done = true;
+    printf("\nthe process is ended after step %d\n", cut->afterSteps);
+    sim::EndProcess(kCutExitCode);
+  };
 }
 
 // One line per entry: what it named and what became of it.
@@ -169,9 +222,15 @@ int main(int argc, char **argv) {
     machine.answerBox = AskInTerminal;
   }
   machine.onProgress = DrawProgress;
+  Cut cut;
+  cut.afterSteps = options.cutAfterSteps;
+  if (cut.afterSteps) ArmCut(machine, &cut);
   int exitCode = options.run ? sim::RunProcess(machine, UninstallerProcess) : 0;
   machine.answerBox = nullptr;
-  std::string resultText = ResultText(machine, exitCode);
+  machine.onCall = nullptr;
+  machine.onProgress = nullptr;
+  std::string cutLine = cut.afterSteps ? std::string("Cut=") + (cut.done ? "yes" : "no") : "";
+  std::string resultText = ResultText(machine, exitCode, cutLine);
   if (options.restart) {
     std::vector<sim::RestartEntry> restart = sim::Restart(machine);
     printf("\nafter the restart:\n");

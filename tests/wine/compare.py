@@ -4,7 +4,9 @@ Wine (tools/wine/qvwine.py) and compares what each left behind: the C: drive
 tree and file contents, the registry subtrees the machine folder has, each
 printer's port, the exit code, the message boxes (caption, text, style,
 answer), the files pending deletion at restart, the processes started, the
-printers opened and, for a scenario that restarts, what the restart did.
+printers opened, whether the run was cut and, for a scenario that restarts,
+what the restart did. A scenario whose first run is cut and then run again
+compares the machines after each run (the first run's items named first.*).
 Items the scenario leaves out (a known Wine difference) are reported but do
 not fail it.
 
@@ -35,6 +37,7 @@ class Outcome:
         self.ports = {mf.get(e, 'Name'): mf.get(e, 'Port', '') for _, e in mf.sections_named(sections, 'Printer')}
         result = mf.parse_ini(mf.read_text(os.path.join(folder, 'result.ini')))
         self.exit_code = mf.get(mf.sections_named(result, 'Result')[0][1], 'ExitCode')
+        self.cut = mf.get(mf.sections_named(result, 'Result')[0][1], 'Cut')  # None: no cut asked for
         self.boxes = [e for name, e in result if mf.fold(name).startswith('BOX')]
         self.pending = [v for _, e in mf.sections_named(result, 'PendingDeletes') for _, v in e]
         self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
@@ -106,6 +109,8 @@ def differences(sim, wine, scope, printers):
 
     if sim.exit_code != wine.exit_code:
         differ('exit', sim.exit_code, wine.exit_code)
+    if sim.cut != wine.cut:
+        differ('cut', sim.cut or 'not asked', wine.cut or 'not asked')
     if len(sim.boxes) != len(wine.boxes):
         differ('boxes', '%d boxes' % len(sim.boxes), '%d boxes' % len(wine.boxes))
     for index, (a, b) in enumerate(zip(sim.boxes, wine.boxes), 1):
@@ -147,19 +152,24 @@ def differences(sim, wine, scope, printers):
     return found
 
 
-def expectations(scenario, outcome, side):
+def expectations(scenario, outcome, side, first=None):
+    """What the scenario expects of one side: first is the outcome of a first
+    run that was cut, when the scenario runs the uninstaller twice."""
     failed = []
     exit_code = mf.get(scenario, 'ExitCode')
     if exit_code is not None and outcome.exit_code != exit_code:
         failed.append('%s: exit code %s, expected %s' % (side, outcome.exit_code, exit_code))
     for name in (v for k, v in scenario if mf.fold(k) == 'NEVEROPENED'):
-        if name in outcome.opened:
+        if name in outcome.opened + (first.opened if first else []):
             failed.append('%s: printer %r was opened' % (side, name))
     last_box = mf.get(scenario, 'LastBox')
     if last_box is not None:
         shown = mf.get(outcome.boxes[-1], 'Text') if outcome.boxes else None
         if shown != last_box:
             failed.append('%s: last box %r, expected %r' % (side, shown, last_box))
+    # Two runs that both went to the end would agree on a cut never made.
+    if mf.get(scenario, 'CutAfterSteps') is not None and (first or outcome).cut != 'yes':
+        failed.append('%s: the run to be cut after %s steps was not cut' % (side, mf.get(scenario, 'CutAfterSteps')))
     return failed
 
 
@@ -174,6 +184,10 @@ class Comparison:
     def __init__(self, work):
         self.work = work
         self.sim_out, self.wine_out = os.path.join(work, 'sim'), os.path.join(work, 'wine')
+        # A scenario run twice: the machines after the first (cut) run and its restart.
+        self.second_run = False
+        self.sim_first, self.wine_first = os.path.join(work, 'sim-first'), os.path.join(work, 'wine-first')
+        self.first = None   # (stand-in, Wine) outcomes of the first run, once judged
         self.failures = []  # what fails the comparison
         self.left_out = []  # known Wine differences, reported only
         self.items = 0      # files, keys and printers compared
@@ -181,21 +195,36 @@ class Comparison:
         self.wine_line = ''
 
 
-def run_both(machine, answers, work, sim_runner, build, windows_version=None, restart=False):
+def run_both(machine, answers, work, sim_runner, build, windows_version=None, restart=False, cut_after_steps=None,
+             second_run=False):
     """Runs the machine on the stand-in and under Wine into work/sim and
-    work/wine; gives the Comparison with no verdict yet, or None with the
-    Wine log printed when the Wine run itself failed."""
+    work/wine (with second_run, the first run cut, the machine restarted and
+    the uninstaller run again; the first run's machines in work/sim-first and
+    work/wine-first); gives the Comparison with no verdict yet, or None with
+    the Wine log printed when the Wine run itself failed."""
     result = Comparison(work)
-    for folder in (result.sim_out, result.wine_out):
+    result.second_run = second_run
+    for folder in (result.sim_out, result.wine_out, result.sim_first, result.wine_first):
         shutil.rmtree(folder, ignore_errors=True)
     then = ['--restart'] if restart else []
-    run([sim_runner, machine, '--out', result.sim_out, '--answers', answers] + then, os.path.join(work, 'sim.log'))
+    cut = ['--cut-after-steps', str(cut_after_steps)] if cut_after_steps else []
+    if second_run:
+        # The stand-in's second run starts from the folder its first run wrote.
+        run([sim_runner, machine, '--out', result.sim_first, '--answers', answers, '--restart'] + cut,
+            os.path.join(work, 'sim-first.log'))
+        run([sim_runner, result.sim_first, '--out', result.sim_out, '--answers', answers] + then,
+            os.path.join(work, 'sim.log'))
+    else:
+        run([sim_runner, machine, '--out', result.sim_out, '--answers', answers] + cut + then,
+            os.path.join(work, 'sim.log'))
     version = ['--windows-version', windows_version] if windows_version else []
+    again = ['--second-run', '--first-out', result.wine_first] if second_run else []
     status = run([sys.executable, os.path.join(SOURCE_DIR, 'tools', 'wine', 'qvwine.py'), machine,
-                  '--out', result.wine_out, '--answers', answers, '--build', build] + version + then,
+                  '--out', result.wine_out, '--answers', answers, '--build', build] + version + then + cut + again,
                  os.path.join(work, 'wine.log'))
     wine_log = open(os.path.join(work, 'wine.log'), encoding='latin-1').read()
-    if status not in (0, 1) or not os.path.exists(os.path.join(result.wine_out, 'result.ini')):
+    written = [result.wine_out] + ([result.wine_first] if second_run else [])
+    if status not in (0, 1) or not all(os.path.exists(os.path.join(f, 'result.ini')) for f in written):
         print('the Wine run failed:')
         print(wine_log)
         return None
@@ -206,26 +235,43 @@ def run_both(machine, answers, work, sim_runner, build, windows_version=None, re
 def judge(result, machine, leave_out):
     """Fills result's failures and left-out differences. leave_out is a list of
     (test, why) besides WINE_RULES: test(item, on_sim, on_wine, sim, wine)
-    tells a known Wine difference, given both outcomes."""
+    tells a known Wine difference, given both outcomes. Gives the outcomes of
+    the last run (stand-in, Wine); a first run's are kept in result.first."""
     leave_out = list(leave_out) + [(test, '%s: %s' % (name, why)) for name, test, why in WINE_RULES]
     scope = registry_scope(machine)
     printers = [mf.get(e, 'Name') for _, e in
                 mf.sections_named(mf.parse_ini(mf.read_text(os.path.join(machine, 'machine.ini'))), 'Printer')]
-    sim, wine = Outcome(result.sim_out, scope), Outcome(result.wine_out, scope)
+    runs = [('', result.sim_out, result.wine_out)]
+    if result.second_run:
+        runs.insert(0, ('first.', result.sim_first, result.wine_first))
+    files, boxes = set(), 0
+    for run_name, sim_folder, wine_folder in runs:
+        sim, wine = Outcome(sim_folder, scope), Outcome(wine_folder, scope)
+        judge_run(result, run_name, sim, wine, differences(sim, wine, scope, printers), leave_out)
+        files |= set(sim.tree) | set(wine.tree)
+        boxes += len(sim.boxes)
+        if run_name:
+            result.first = (sim, wine)
+    result.items = (len(files), len(scope), len(printers))
+    result.boxes = boxes
+    return sim, wine
+
+
+def judge_run(result, run_name, sim, wine, found, leave_out):
+    """One run's differences, each a failure or left out; a rule judges an
+    item by its own name, whichever run it belongs to."""
     # Two runs that left nothing readable would agree on everything.
     for side, outcome in (('stand-in', sim), ('Wine', wine)):
         if not outcome.tree or not outcome.boxes or outcome.exit_code is None:
-            result.failures.append('%s: the resulting machine has no files, boxes or exit code' % side)
-    for item, on_sim, on_wine in differences(sim, wine, scope, printers):
+            result.failures.append('%s: the resulting machine%s has no files, boxes or exit code'
+                                   % (side, ' of the first run' if run_name else ''))
+    for item, on_sim, on_wine in found:
         reason = next((why for test, why in leave_out if test(item, on_sim, on_wine, sim, wine)), None)
-        line = '%s\n    stand-in: %s\n    Wine:     %s' % (item, on_sim, on_wine)
+        line = '%s%s\n    stand-in: %s\n    Wine:     %s' % (run_name, item, on_sim, on_wine)
         if reason:
             result.left_out.append(line + '\n    left out: ' + reason)
         else:
             result.failures.append('differs: ' + line)
-    result.items = (len(set(sim.tree) | set(wine.tree)), len(scope), len(printers))
-    result.boxes = len(sim.boxes)
-    return sim, wine
 
 
 def item_starts_with(what):
@@ -260,12 +306,17 @@ def main():
     os.makedirs(work, exist_ok=True)
     try:
         restart = mf.fold(mf.get(scenario, 'Restart', 'no')) == 'YES'
-        result = run_both(machine, answers, work, options.sim, options.build, options.windows_version, restart)
+        cut_after_steps = mf.get(scenario, 'CutAfterSteps')
+        second_run = mf.fold(mf.get(scenario, 'SecondRun', 'no')) == 'YES'
+        result = run_both(machine, answers, work, options.sim, options.build, options.windows_version, restart,
+                          int(cut_after_steps) if cut_after_steps else None, second_run)
         if result is None:
             return 1
         print(result.wine_line)
         sim, wine = judge(result, machine, leave_out)
-        failures = expectations(scenario, sim, 'stand-in') + expectations(scenario, wine, 'Wine') + result.failures
+        first = result.first or (None, None)
+        failures = (expectations(scenario, sim, 'stand-in', first[0]) + expectations(scenario, wine, 'Wine', first[1])
+                    + result.failures)
         print('%s: %d files, %d registry keys, %d printers, %d boxes compared' %
               ((options.scenario,) + result.items + (result.boxes,)))
         for line in result.left_out:

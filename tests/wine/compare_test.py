@@ -92,6 +92,7 @@ class DifferencesTest(unittest.TestCase):
         rows = [
             ('same machine', None, []),
             ('exit code', replace('result.ini', 'ExitCode=1', 'ExitCode=0'), ['exit']),
+            ('cut on one side only', replace('result.ini', 'ExitCode=1', 'ExitCode=1\nCut=yes'), ['cut']),
             ('box style', replace('result.ini', 'Style=36', 'Style=32'), ['box1.style']),
             ('box text', replace('result.ini', 'Line two', 'Line 2'), ['box1.text']),
             ('one box more', replace('result.ini', '[PendingDeletes]', '[Box2]\nText=x\n\n[PendingDeletes]'),
@@ -176,6 +177,54 @@ class WineRulesTest(unittest.TestCase):
                 applied = [sorted(name for name, test, _ in compare.WINE_RULES if test(item, on_sim, on_wine, sim, wine))
                            for item, on_sim, on_wine in found]
                 self.assertEqual(applied, [rules] * len(found), label)
+
+
+class TwoRunsTest(unittest.TestCase):
+    """A scenario run twice is judged on both runs, each by the same rules, and
+    its first run must have been cut on both sides."""
+
+    def test_both_runs_are_compared(self):
+        def with_monitor(texts, files):
+            texts['registry.reg'] = MONITOR_REGISTRY
+
+        def port_gone(texts, files):
+            with_monitor(texts, files)
+            texts['registry.reg'] = texts['registry.reg'].replace(
+                '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Monitors\\Mail Monitor\\Ports'
+                '\\QVMAIL1:]\n', '')
+
+        def readme_gone(texts, files):
+            with_monitor(texts, files)
+            del files['App/Readme.txt']
+        rows = [
+            ('both runs agree', None, None, [], 0),
+            ('the first runs differ', 'wine-first', readme_gone, ['first.files:C:\\App\\Readme.txt'], 0),
+            ('the second runs differ', 'wine', readme_gone, ['files:C:\\App\\Readme.txt'], 0),
+            ('a named rule in the first run', 'wine-first', port_gone, [], 1),
+        ]
+        for label, folder, edit, failed, left_out in rows:
+            with self.subTest(label), tempfile.TemporaryDirectory() as work:
+                result = compare.Comparison(work)
+                result.second_run = True
+                for name in ('machine', 'sim-first', 'wine-first', 'sim', 'wine'):
+                    write_machine(os.path.join(work, name), edit if name == folder else with_monitor)
+                compare.judge(result, os.path.join(work, 'machine'), [])
+                self.assertEqual([f.split('\n')[0][len('differs: '):] for f in result.failures], failed, label)
+                self.assertEqual(len(result.left_out), left_out, label)
+
+    def test_the_first_run_must_report_its_cut(self):
+        rows = [
+            ('cut', 'Cut=yes', []),
+            ('went to the end', 'Cut=no', ['Wine: the run to be cut after 1 steps was not cut']),
+            ('no cut asked for', '', ['Wine: the run to be cut after 1 steps was not cut']),
+        ]
+        for label, cut_line, failed in rows:
+            with self.subTest(label), tempfile.TemporaryDirectory() as work:
+                write_machine(os.path.join(work, 'first'),
+                              replace('result.ini', 'ExitCode=1', 'ExitCode=1\n' + cut_line))
+                write_machine(os.path.join(work, 'second'))
+                first, second = (compare.Outcome(os.path.join(work, name), {}) for name in ('first', 'second'))
+                self.assertEqual(compare.expectations([('CutAfterSteps', '1')], second, 'Wine', first), failed, label)
 
 
 class RegistryTextTest(unittest.TestCase):

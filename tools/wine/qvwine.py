@@ -3,6 +3,7 @@
 resulting machine folder back, with result.ini in the sim runner's form.
 
     qvwine.py MACHINE_DIR --out DIR [--answers yes,no] [--windows-version win98] [--restart] [--shots DIR]
+              [--cut-after-steps N] [--second-run [--first-out DIR]]
 
 The uninstaller is the shipped i686 build, in a 32-bit prefix, with helpers
 built by the same toolchain; where 32-bit Wine cannot start, the run fails
@@ -17,8 +18,10 @@ version Wine presents to QVUninst.exe (one of the machine's family), each
 monitor library behind the monitor's Driver value and a command.com that
 records its command line. The uninstaller runs under Xvfb; qvdriver.exe
 loads qvjobs.dll into it (which answers EnumJobsA with the machine's print
-jobs and records each printer opened), answers its boxes and reports what
-the run left behind.
+jobs and records each printer opened, and with --cut-after-steps ends the
+process right after its N-th progress step), answers its boxes and reports
+what the run left behind. With --second-run the machine is restarted after
+the run and the uninstaller run again, in the same prefix.
 
 A monitor's library is put in only where the machine has that file: the
 spooler of Wine 8 knows a monitor's ports only when its library loads.
@@ -395,11 +398,13 @@ def write_registry(machine, prefix_dir, version):
          [('Version', mf.REG_SZ, version.encode('ascii') + b'\0')])])
 
 
-def write_control(machine, prefix, answers, shots):
+def write_control(machine, prefix, answers, shots, cut_after_steps=None):
     exports = mf.top_keys(machine.registry)
     lines = ['exe=' + machine.executable, 'cwd=' + machine.current_dir, 'out=' + TOOLS_DIR + '\\out',
              'hook=' + TOOLS_DIR + '\\qvhook.dll', 'keeper=' + TOOLS_DIR + '\\qvwindow.exe',
              'jobs=' + TOOLS_DIR + '\\qvjobs.dll', 'timeout=120']
+    if cut_after_steps:
+        lines.append('cut=%d' % cut_after_steps)
     lines += ['answer=' + a for a in answers]
     lines += ['window=%s|%s' % tuple(text.encode('latin-1').hex() for text in w) for w in machine.windows]
     lines += ['driver=' + d for d in sorted({p[2] for p in machine.printers})]
@@ -636,9 +641,39 @@ def convert_shots(prefix, shots_out):
     return saved
 
 
+def run_uninstaller(wine, machine, prefix, answers, display, shots, cut_after_steps, restart_after):
+    """One run of the uninstaller in the prefix as it is, then the restart
+    when asked: the uninstaller's time and what the restart did (None
+    without one)."""
+    write_control(machine, prefix, answers, shots, cut_after_steps)
+    output, seconds = run_driver(wine, prefix.root, display)
+    sys.stdout.write(output)
+    restarted = None
+    if restart_after:
+        restarted = restart(wine, prefix, run_result(prefix))
+        for path, outcome in restarted:
+            print('restart: %s: %s' % (path, outcome))
+    return seconds, restarted
+
+
+def run_result(prefix):
+    return mf.parse_ini(mf.read_text(prefix.resolve(TOOLS_DIR + '\\out\\result.ini')))
+
+
+def set_aside_first_run(machine, prefix, swapped, version_name, first_out, restarted):
+    """The first run's machine written to first_out (when given), its family
+    checked; then the driver's results and logs are emptied for the second."""
+    if first_out:
+        export_machine(machine, prefix, swapped, first_out, restarted)
+    check_family(machine, run_result(prefix), version_name)
+    shutil.rmtree(prefix.resolve(TOOLS_DIR + '\\out'))
+    prefix.put_directory(TOOLS_DIR + '\\out')
+
+
 def run_in_fresh_prefix(wine, machine, answers, version_name, options):
-    """One run of the machine in a prefix of its own: the uninstaller's time,
-    the machine written back and the version it saw."""
+    """The machine's run in a prefix of its own (with --second-run, both runs
+    and the restart between them, in the same prefix): the uninstaller's time
+    in each run, the machine written back and the version it saw."""
     runs = os.path.join(os.path.dirname(wine.template), 'wine-runs')
     os.makedirs(runs, exist_ok=True)
     prefix_dir = tempfile.mkdtemp(prefix='run-', dir=runs)
@@ -647,16 +682,15 @@ def run_in_fresh_prefix(wine, machine, answers, version_name, options):
         prefix = Prefix(prefix_dir, machine.code_page)
         swapped = lay_down(machine, prefix, wine)
         write_registry(machine, prefix_dir, version_name)
-        write_control(machine, prefix, answers, options.shots)
         with Xvfb() as x:
-            output, seconds = run_driver(wine, prefix_dir, x.display)
-        sys.stdout.write(output)
-        restarted = None
-        if options.restart:
-            restarted = restart(wine, prefix, mf.parse_ini(mf.read_text(
-                prefix.resolve(TOOLS_DIR + '\\out\\result.ini'))))
-            for path, outcome in restarted:
-                print('restart: %s: %s' % (path, outcome))
+            seconds, restarted = run_uninstaller(wine, machine, prefix, answers, x.display, options.shots,
+                                                 options.cut_after_steps, options.restart or options.second_run)
+            seconds = [seconds]
+            if options.second_run:
+                set_aside_first_run(machine, prefix, swapped, version_name, options.first_out, restarted)
+                more, restarted = run_uninstaller(wine, machine, prefix, answers, x.display, None, None,
+                                                  options.restart)
+                seconds.append(more)
         result = export_machine(machine, prefix, swapped, options.out, restarted)
         version = check_family(machine, result, version_name)
         if options.shots:
@@ -670,6 +704,13 @@ def run_in_fresh_prefix(wine, machine, answers, version_name, options):
         else:
             shutil.rmtree(prefix_dir, ignore_errors=True)
     return seconds, result, version
+
+
+def step_count(text):
+    count = int(text)
+    if count < 1:
+        raise argparse.ArgumentTypeError('a count of steps is 1 or more')
+    return count
 
 
 def main():
@@ -687,6 +728,15 @@ def main():
                         help='then restart: the delete commands the run started run (95/98), and Wine\'s boot '
                              'step carries out the deletions pending at restart (NT); the machine is written as '
                              'it is then, result.ini\'s [Restart] tells each outcome')
+    parser.add_argument('--cut-after-steps', type=step_count, metavar='N',
+                        help='end the uninstaller right after the N-th PBM_STEPIT sent to its progress bar '
+                             'returns, as the user\'s "End task" would (result.ini: Cut=yes)')
+    parser.add_argument('--second-run', action='store_true',
+                        help='after the first run, restart, then run the uninstaller again in the same prefix '
+                             'with the same answers; --out gets the machine after the second run (and its '
+                             'restart, with --restart)')
+    parser.add_argument('--first-out', help='with --second-run: where to write the machine after the first run '
+                                            'and the restart that followed it')
     options = parser.parse_args()
     try:
         started = time.time()
@@ -704,8 +754,9 @@ def main():
             # hung past all its own time limits. A second hang fails the run.
             log('%s\nrunning the machine once more, in a fresh prefix' % error)
             seconds, result, version = run_in_fresh_prefix(wine, machine, answers, version_name, options)
-        log('%s run (GetVersion 0x%08X): uninstaller %.1f s, whole run %.1f s; machine written to %s'
-            % (version_name, version, seconds, time.time() - started, options.out))
+        log('%s run (GetVersion 0x%08X): uninstaller %s, whole run %.1f s; machine written to %s'
+            % (version_name, version, ' + '.join('%.1f s' % s for s in seconds), time.time() - started,
+               options.out))
         exit_code = mf.get(mf.sections_named(result, 'Result')[0][1], 'ExitCode', '2')
         return int(exit_code)
     except (RunnerError, subprocess.TimeoutExpired) as error:

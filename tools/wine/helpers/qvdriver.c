@@ -12,7 +12,8 @@
  *   (yes/no, in order), window (title|class in hexadecimal, so that any byte
  *   passes; topmost first), driver (printer driver names to register),
  *   export (key paths), shots (folder for BMP screenshots, optional), timeout
- *   (seconds). */
+ *   (seconds), cut (optional: qvjobs.dll ends the uninstaller right after its
+ *   N-th progress step; result.ini then says whether it did, Cut=yes|no). */
 #include <windows.h>
 /* tlhelp32.h and winspool.h build on windows.h. */
 #include <stdio.h>
@@ -37,6 +38,7 @@ typedef struct {
   char exports[MAX_ITEMS][512];
   int exportCount;
   int timeoutSeconds;
+  char cutAfterSteps[16]; /* decimal, passed on to qvjobs.dll; empty: no cut */
 } Control;
 
 typedef struct {
@@ -123,6 +125,8 @@ static void ReadControl(const char *path) {
       CopyField(control.jobs, sizeof control.jobs, value);
     else if (!strcmp(line, "shots"))
       CopyField(control.shots, sizeof control.shots, value);
+    else if (!strcmp(line, "cut"))
+      CopyField(control.cutAfterSteps, sizeof control.cutAfterSteps, value);
     else if (!strcmp(line, "timeout"))
       control.timeoutSeconds = atoi(value);
     else if (!strcmp(line, "answer") && control.answerCount < MAX_ITEMS)
@@ -203,6 +207,19 @@ static void LoadJobStandIn(HANDLE process, HANDLE thread) {
     Fail("the job stand-in did not redirect the uninstaller's spooler imports");
   CloseHandle(loaded);
 }
+
+/* qvjobs.dll reads the count from the environment the uninstaller inherits,
+ * and sets the event just before it ends the process. */
+static HANDLE cutEvent;
+
+static void ArmCut(void) {
+  if (!control.cutAfterSteps[0]) return;
+  cutEvent = CreateEventA(NULL, TRUE, FALSE, "QVUninstallerCut");
+  if (!cutEvent || !SetEnvironmentVariableA("QV_CUT_AFTER_STEPS", control.cutAfterSteps))
+    Fail("cannot arm the cut");
+}
+
+static int WasCut(void) { return cutEvent && WaitForSingleObject(cutEvent, 0) == WAIT_OBJECT_0; }
 
 /* The last window asked for is started first, so the first ends up on top. */
 static int StartWindowKeepers(HANDLE *keepers) {
@@ -468,6 +485,7 @@ static void WriteResult(DWORD exitCode) {
   if (!file) Fail("cannot write result.ini");
   fprintf(file, "[Result]\nExitCode=%lu\nVersion=0x%08lX\nCodePage=%u\nProgressDialog=%d\n",
           (unsigned long)exitCode, (unsigned long)uninstallerVersion, uninstallerCodePage, progressSeen);
+  if (control.cutAfterSteps[0]) fprintf(file, "Cut=%s\n", WasCut() ? "yes" : "no");
   for (i = 0; i < boxCount; ++i) {
     fprintf(file, "\n[Box%d]\nCaption=%s\nText=", i + 1, boxes[i].caption);
     WriteEscaped(file, boxes[i].text);
@@ -638,6 +656,7 @@ int main(int argc, char **argv) {
   hook = InstallHook();
   Step("window keepers and hook in place");
   snprintf(commandLine, sizeof commandLine, "\"%s\"", control.exe);
+  ArmCut();
   uninstaller = StartProcess(commandLine, control.cwd, &uninstallerId, &uninstallerThread);
   if (!uninstaller) Fail("cannot start the uninstaller");
   LoadJobStandIn(uninstaller, uninstallerThread);

@@ -1,19 +1,27 @@
-/* Stands in for the spooler's job lists inside the uninstaller's process.
- * Wine 8's EnumJobsA never reports a job, and a job exists only in the
- * process that made it, so a scenario's waiting jobs cannot be queued from
- * outside. The driver loads this library into the uninstaller before its
- * first instruction runs; the library then redirects three of the
- * executable's imports and leaves everything else to Wine:
+/* Stands in, inside the uninstaller's process, for what cannot be laid down
+ * or done from outside it. Wine 8's EnumJobsA never reports a job, and a job
+ * exists only in the process that made it, so a scenario's waiting jobs
+ * cannot be queued from outside; and a run cut short at a chosen progress
+ * step must end at exactly that step, which no outside observer can time.
+ * The driver loads this library into the uninstaller before its first
+ * instruction runs; the library then redirects some of the executable's
+ * imports and leaves everything else to Wine:
  *   OpenPrinterA  goes to Wine; the printer's name is remembered by handle
  *                 and appended to the log named by QV_OPENED_LOG;
  *   ClosePrinter  goes to Wine; the handle is forgotten;
  *   EnumJobsA     answers, for the scenario's printers, from the job list
  *                 named by QV_JOBS, as the spooler would; other printers and
- *                 other levels go to Wine.
+ *                 other levels go to Wine;
+ *   SendMessageA  only when QV_CUT_AFTER_STEPS holds a count N: goes to Wine,
+ *                 and once the N-th PBM_STEPIT has returned the process ends
+ *                 at once, as the user's "End task" ends it (TerminateProcess
+ *                 with exit code 1), after setting the driver's event
+ *                 QVUninstallerCut so that the driver can tell the cut.
  * The job list has one line per printer, "printer=NAME", followed by one
  * line per job, "job=DOCUMENT|STATUS" (STATUS a JOB_STATUS_* number). */
 #include <windows.h>
-/* winspool.h builds on windows.h. */
+/* commctrl.h and winspool.h build on windows.h. */
+#include <commctrl.h>
 #include <winspool.h>
 
 #define MAX_PRINTERS 32
@@ -36,6 +44,7 @@ typedef struct {
 typedef BOOL(WINAPI *OpenPrinterProc)(LPSTR, LPHANDLE, LPPRINTER_DEFAULTSA);
 typedef BOOL(WINAPI *ClosePrinterProc)(HANDLE);
 typedef BOOL(WINAPI *EnumJobsProc)(HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+typedef LRESULT(WINAPI *SendMessageProc)(HWND, UINT, WPARAM, LPARAM);
 
 static ScriptedPrinter printers[MAX_PRINTERS];
 static int printerCount;
@@ -44,6 +53,9 @@ static char openedLog[MAX_PATH];
 static OpenPrinterProc realOpenPrinter;
 static ClosePrinterProc realClosePrinter;
 static EnumJobsProc realEnumJobs;
+static SendMessageProc realSendMessage;
+static LONG cutAfterSteps; /* 0: the run is not cut */
+static LONG stepsTaken;
 
 /* ---- the job list ---------------------------------------------------------- */
 
@@ -204,7 +216,42 @@ static BOOL WINAPI QVEnumJobsA(HANDLE printer, DWORD firstJob, DWORD jobCount, D
   return TRUE;
 }
 
+/* ---- the cut ---------------------------------------------------------------- */
+
+#define CUT_EXIT_CODE 1 /* what the user's "End task" ends a process with */
+
+/* QV_CUT_AFTER_STEPS as a positive decimal count; 0 for none or anything else. */
+static LONG ReadCutAfterSteps(void) {
+  char text[16];
+  DWORD length = GetEnvironmentVariableA("QV_CUT_AFTER_STEPS", text, sizeof text), i;
+  LONG count = 0;
+  if (length == 0 || length >= sizeof text) return 0;
+  for (i = 0; i < length; ++i) {
+    if (text[i] < '0' || text[i] > '9' || count > 100000) return 0;
+    count = count * 10 + (text[i] - '0');
+  }
+  return count;
+}
+
+static void EndProcessAsCut(void) {
+  HANDLE cut = OpenEventA(EVENT_MODIFY_STATE, FALSE, "QVUninstallerCut");
+  if (cut) SetEvent(cut);
+  TerminateProcess(GetCurrentProcess(), CUT_EXIT_CODE);
+}
+
+static LRESULT WINAPI QVSendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = realSendMessage(window, message, wParam, lParam);
+  if (message == PBM_STEPIT && InterlockedIncrement(&stepsTaken) == cutAfterSteps) EndProcessAsCut();
+  return result;
+}
+
 /* ---- redirecting the executable's imports ------------------------------------------ */
+
+typedef struct {
+  const char *module, *function;
+  FARPROC replacement;
+  FARPROC *real; /* set to the module's own export */
+} Redirection;
 
 static int Redirect(FARPROC *slot, FARPROC replacement) {
   DWORD old;
@@ -214,40 +261,48 @@ static int Redirect(FARPROC *slot, FARPROC replacement) {
   return 1;
 }
 
-/* The main module's import address table entries that hold winspool's
- * OpenPrinterA, ClosePrinter and EnumJobsA; gives how many were redirected. */
-static int RedirectImports(void) {
-  HMODULE spooler = GetModuleHandleA("winspool.drv");
+/* The main module's import address table entries that hold one module's
+ * export go to the replacement; gives how many were redirected. */
+static int RedirectImport(const Redirection *redirection) {
+  HMODULE module = GetModuleHandleA(redirection->module);
   LPBYTE base = (LPBYTE)GetModuleHandleA(NULL);
   const IMAGE_NT_HEADERS *headers;
   const IMAGE_DATA_DIRECTORY *directory;
   const IMAGE_IMPORT_DESCRIPTOR *import;
   int redirected = 0;
-  if (!spooler || !base) return 0;
-  realOpenPrinter = (OpenPrinterProc)(void (*)(void))GetProcAddress(spooler, "OpenPrinterA");
-  realClosePrinter = (ClosePrinterProc)(void (*)(void))GetProcAddress(spooler, "ClosePrinter");
-  realEnumJobs = (EnumJobsProc)(void (*)(void))GetProcAddress(spooler, "EnumJobsA");
-  if (!realOpenPrinter || !realClosePrinter || !realEnumJobs) return 0;
+  if (!module || !base) return 0;
+  *redirection->real = GetProcAddress(module, redirection->function);
+  if (!*redirection->real) return 0;
   headers = (const IMAGE_NT_HEADERS *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
   directory = &headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (!directory->VirtualAddress) return 0;
   for (import = (const IMAGE_IMPORT_DESCRIPTOR *)(base + directory->VirtualAddress); import->Name; ++import) {
     FARPROC *slot;
-    if (lstrcmpiA((const char *)(base + import->Name), "winspool.drv") != 0) continue;
-    for (slot = (FARPROC *)(base + import->FirstThunk); *slot; ++slot) {
-      if (*slot == (FARPROC)(void (*)(void))realOpenPrinter)
-        redirected += Redirect(slot, (FARPROC)(void (*)(void))QVOpenPrinterA);
-      else if (*slot == (FARPROC)(void (*)(void))realClosePrinter)
-        redirected += Redirect(slot, (FARPROC)(void (*)(void))QVClosePrinter);
-      else if (*slot == (FARPROC)(void (*)(void))realEnumJobs)
-        redirected += Redirect(slot, (FARPROC)(void (*)(void))QVEnumJobsA);
-    }
+    if (lstrcmpiA((const char *)(base + import->Name), redirection->module) != 0) continue;
+    for (slot = (FARPROC *)(base + import->FirstThunk); *slot; ++slot)
+      if (*slot == *redirection->real) redirected += Redirect(slot, redirection->replacement);
   }
   return redirected;
 }
 
+#define AS_PROC(function) ((FARPROC)(void (*)(void))(function))
+
+/* Each redirection asked for must have found its import; the cut's only
+ * when a cut is asked for. */
+static int RedirectImports(void) {
+  const Redirection redirections[] = {
+      {"winspool.drv", "OpenPrinterA", AS_PROC(QVOpenPrinterA), (FARPROC *)&realOpenPrinter},
+      {"winspool.drv", "ClosePrinter", AS_PROC(QVClosePrinter), (FARPROC *)&realClosePrinter},
+      {"winspool.drv", "EnumJobsA", AS_PROC(QVEnumJobsA), (FARPROC *)&realEnumJobs},
+      {"user32.dll", "SendMessageA", AS_PROC(QVSendMessageA), (FARPROC *)&realSendMessage}};
+  int count = cutAfterSteps ? 4 : 3, i;
+  for (i = 0; i < count; ++i)
+    if (!RedirectImport(&redirections[i])) return 0;
+  return 1;
+}
+
 /* The driver waits for this before it lets the uninstaller go on, and
- * fails the run when all three imports could not be redirected. */
+ * fails the run when an import could not be redirected. */
 static void SignalLoaded(void) {
   HANDLE loaded = OpenEventA(EVENT_MODIFY_STATE, FALSE, "QVJobStandInLoaded");
   if (!loaded) return;
@@ -263,6 +318,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   length = GetEnvironmentVariableA("QV_OPENED_LOG", openedLog, sizeof openedLog);
   if (length >= sizeof openedLog) openedLog[0] = 0;
   ReadJobList();
-  if (RedirectImports() == 3) SignalLoaded();
+  cutAfterSteps = ReadCutAfterSteps();
+  if (RedirectImports()) SignalLoaded();
   return TRUE;
 }
