@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "machine.h"
 
@@ -505,7 +506,9 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
   record.initParam = dwInitParam;
   record.procedure = lpDialogFunc;
   size_t index = m.dialogs.size();
-  m.dialogs.push_back(record);
+  // Moved, so that nothing of it is left to a frame a process ended in its
+  // dialog procedure (a run cut short) never returns to.
+  m.dialogs.push_back(std::move(record));
 
   sim::DialogMessage(m, index, WM_INITDIALOG, 0, dwInitParam);
 
