@@ -159,6 +159,10 @@ class MachineMaker {
     paths_.push_back(in);
     paths_.push_back(in + "\\Data");
     if (p_.ConsumeBool() && !portable_) sim::Lock(m, in + "\\a.txt");
+    // Files as machines hold them: read-only from a CD, a library loaded by a
+    // program. Not on portable machines, whose bytes stay as they were.
+    if (!portable_ && p_.ConsumeBool()) sim::SetAttributes(m, in + "\\Data\\b.txt", FILE_ATTRIBUTE_READONLY);
+    if (!portable_ && p_.ConsumeBool()) sim::Lock(m, in + "\\Data\\Sub\\c.txt", sim::InUse::Loaded);
   }
 
   // Where the uninstaller runs from: mostly its install folder, at times a
