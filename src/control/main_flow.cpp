@@ -41,10 +41,7 @@ int FormSetupLibraryPath(const char *monitor, char *libraryPath, TextSize capaci
 
 // The product's own _SETUP.DLL, in the monitor's install directory, says
 // whether the user may uninstall.
-int SetupLibraryGrantsPrivilege(const char *monitor) {
-  char libraryPath[MAX_PATH];
-  if (!FormSetupLibraryPath(monitor, libraryPath, sizeof libraryPath))
-    return RefuseWith(kApplicationError, MB_ICONHAND);
+int SetupLibraryGrantsPrivilege(const char *libraryPath) {
   HMODULE library = LoadLibraryA(libraryPath);
   if (!library) return RefuseWith(kApplicationError, MB_ICONHAND);
   FARPROC export_ = GetProcAddress(library, "CheckUserPrivilege");
@@ -61,24 +58,29 @@ int SetupLibraryGrantsPrivilege(const char *monitor) {
   return 1;
 }
 
-// 1 when the monitor names a _SETUP.DLL that is still there to ask. With no
-// monitor registered (none named, or a run cut short after the monitor stage)
-// or its _SETUP.DLL gone from its folder (the files stage takes it, while a
-// monitor some printer still uses stays) there is none to find.
-int SetupLibraryToAsk(const char *monitor) {
-  char libraryPath[MAX_PATH];
-  return MonitorIsRegistered(monitor) && (!FormSetupLibraryPath(monitor, libraryPath, sizeof libraryPath) ||
-                                          GetFileAttributesA(libraryPath) != INVALID_FILE_ATTRIBUTES ||
-                                          GetLastError() != ERROR_FILE_NOT_FOUND);
+int TokenGrantsPrivilege(void) {
+  return TokenHoldsAdministrators() || RefuseWith(catalog.ONLY_ADMIN, MB_ICONHAND);
 }
 
-// Without a _SETUP.DLL to ask the platform is asked instead, so that a product
-// half removed can always be finished.
+// Whether the file is missing from a folder that is there: what the files
+// stage leaves of _SETUP.DLL, while a monitor some printer still uses stays.
+int IsGoneFromItsFolder(const char *path) {
+  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+// With no monitor registered (none named, or a run cut short after the
+// monitor stage), or its _SETUP.DLL gone, there is no library to ask: the
+// platform is asked instead, so that a product half removed can always be
+// finished.
 int UserHasPrivilege(void) {
   char monitor[kMonitorNameSize];
+  char libraryPath[MAX_PATH];
   ReadMonitorName(monitor);
-  if (SetupLibraryToAsk(monitor)) return SetupLibraryGrantsPrivilege(monitor);
-  return TokenHoldsAdministrators() || RefuseWith(catalog.ONLY_ADMIN, MB_ICONHAND);
+  if (!MonitorIsRegistered(monitor)) return TokenGrantsPrivilege();
+  if (!FormSetupLibraryPath(monitor, libraryPath, sizeof libraryPath))
+    return RefuseWith(kApplicationError, MB_ICONHAND);
+  if (IsGoneFromItsFolder(libraryPath)) return TokenGrantsPrivilege();
+  return SetupLibraryGrantsPrivilege(libraryPath);
 }
 
 int NoJobsOnMonitorPorts(void) {
