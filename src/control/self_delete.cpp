@@ -26,7 +26,8 @@ int ReadOwnPath(char *path, DWORD capacity) {
 // path whole, and the path must read the same in the OEM code page (plain
 // ASCII does, anything does where both code pages are one).
 int DosCommandTakes(const char *path) {
-  if (TextLength(path) + sizeof(DELETE_COMMAND_TAIL) - 3 > kCommandTailMax) return 0;
+  // The tail is DELETE_COMMAND_TAIL with the path for its "%s".
+  if (TextLength(path) + sizeof(DELETE_COMMAND_TAIL) - sizeof "%s" > kCommandTailMax) return 0;
   if (GetACP() == GetOEMCP()) return 1;
   for (const char *c = path; *c; ++c)
     if (static_cast<BYTE>(*c) >= 0x80) return 0;
