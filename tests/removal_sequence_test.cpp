@@ -47,14 +47,15 @@ TEST(RemovalSequence, RunsTheSevenStagesInOrder) {
                            dir +
                            "\\Data\n"
                            "[STMPATHS]\nROOT=" +
-                           dir + "\\\nPATH00=" + dir +
-                           "\\Log\n"
+                           dir + "\\\nPATH00=" + dir + "\\Log\nPATH01=" + dir +
+                           "\\Cache\n"
                            "[UnInstKey]\nUnInstKey=Lumora\n"
                            "[LPR]\nMonitor=" +
                            test::kMonitor + "\n");
   test::PutCatalog(m, "[STATIC]\nMSGBOX00=Done\n");
   sim::AddDirectory(m, dir + "\\Data");
   sim::AddDirectory(m, dir + "\\Log");
+  sim::AddDirectory(m, dir + "\\Cache");
   m.answers = {IDYES};
   EXPECT_EQ(test::RunUninstaller(m), 1);
 
@@ -72,6 +73,7 @@ TEST(RemovalSequence, RunsTheSevenStagesInOrder) {
                                "RemoveDirectoryA C:\\Program Files",
                                "RemoveDirectoryA C:",
                                "RemoveDirectoryA " + dir + "\\Log x10",
+                               "RemoveDirectoryA " + dir + "\\Cache x10",
                                "DeleteFileA C:\\WINDOWS\\QVFList.ini",
                                "DeleteFileA C:\\WINDOWS\\QVUninst.ini",
                                "RemoveDirectoryA " + dir,
@@ -79,11 +81,12 @@ TEST(RemovalSequence, RunsTheSevenStagesInOrder) {
                                "RemoveDirectoryA C:\\Program Files",
                                kStep,
                            }));
-  EXPECT_EQ(m.clockMs, 5000u);
+  EXPECT_EQ(m.clockMs, 10000u);
   EXPECT_EQ(sim::FindKey(m, test::kUninstallKey), nullptr);
   EXPECT_FALSE(sim::Exists(m, dir + "\\Readme.txt"));
   EXPECT_FALSE(sim::Exists(m, dir + "\\Data"));
   EXPECT_FALSE(sim::Exists(m, dir + "\\Log"));
+  EXPECT_FALSE(sim::Exists(m, dir + "\\Cache"));
   EXPECT_FALSE(sim::Exists(m, "C:\\WINDOWS\\QVFList.ini"));
   EXPECT_FALSE(sim::Exists(m, "C:\\WINDOWS\\QVUninst.ini"));
   EXPECT_TRUE(sim::Exists(m, m.executablePath));

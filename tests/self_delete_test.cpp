@@ -271,6 +271,7 @@ TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
     m.answers = {IDYES};
     EXPECT_EQ(test::RunUninstaller(m), 1);
     EXPECT_EQ(m.pendingDeletes, c.pending);
+    EXPECT_EQ(test::FirstArgs(m, "MoveFileExA"), c.pending);  // 95/98 is never asked
     sim::Restart(m);
     std::vector<std::string> left;
     for (const auto &entry : m.files)

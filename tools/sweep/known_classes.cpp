@@ -24,6 +24,11 @@ const std::vector<KnownClass> kKnownClasses = {
      "as above, cut after the executable was scheduled and before its folders were: the manifest is gone, "
      "so the second run knows no install folder to schedule; the executable goes at the restart and its "
      "emptied folder stays"},
+    {"\\[STMPATHS] | *: files removed: a \\[PATHS] folder*", "limit",
+     "more removed, never less: a second run's [PATHS] walk-up passes over the folders the first run took "
+     "and goes on to ancestors that the first run emptied only after its walk-up had passed (a [STMPATHS] "
+     "entry below them); RemoveDirectoryA takes a folder only when it is empty, so nothing of the user's "
+     "goes"},
     {"completion and self-deletion | power-lost: no second run (the executable is gone); files kept: an "
      "install folder",
      "limit",
