@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs one scenario of scenarios.ini on the stand-in (qvuninst-sim) and on
 Wine (tools/wine/qvwine.py) and compares what each left behind: the C: drive
-tree and file contents, the registry subtrees the machine folder has, each
+tree, file contents and the read-only, hidden and system attributes, the
+registry subtrees the machine folder has, each
 printer's port, the exit code, the message boxes (caption, text, style,
 answer), the files pending deletion at restart, the processes started, the
 printers opened, whether the run was cut and, for a scenario that restarts,
@@ -28,11 +29,17 @@ import machine_folder as mf  # noqa: E402
 
 
 class Outcome:
-    """What one run left behind, as read from its machine folder."""
+    """What one run left behind, as read from its machine folder. The paths
+    it names are also kept in their long form (see the 8.3 forms below):
+    aliases are the stand-in's, from the machine folder; Wine's come with its
+    result.ini."""
 
-    def __init__(self, folder, scope):
+    def __init__(self, folder, scope, aliases=None):
         sections = mf.parse_ini(mf.read_text(os.path.join(folder, 'machine.ini')))
         self.tree = mf.read_tree(folder, sections)
+        self.attributes = {mf.fold(path, mf.code_page_of(sections)): mf.parse_attributes(setting) & COMPARED_ATTRIBUTES
+                           for _, entries in mf.sections_named(sections, 'Attributes')
+                           for path, setting in (mf.path_setting(k, v) for k, v in entries)}
         self.registry = mf.restrict_reg(mf.parse_reg(mf.read_text(os.path.join(folder, 'registry.reg'))), scope)
         self.ports = {mf.get(e, 'Name'): mf.get(e, 'Port', '') for _, e in mf.sections_named(sections, 'Printer')}
         result = mf.parse_ini(mf.read_text(os.path.join(folder, 'result.ini')))
@@ -43,6 +50,77 @@ class Outcome:
         self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
         self.opened = [v for _, e in mf.sections_named(result, 'OpenedPrinters') for _, v in e]
         self.restart = [v for _, e in mf.sections_named(result, 'Restart') for _, v in e]
+        aliases = dict(aliases or {})
+        aliases.update(wine_aliases(v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e))
+        self.long_pending = [long_form(p, aliases) for p in self.pending]
+        self.long_processes = [command_in_long_form(c, aliases) for c in self.processes]
+        self.long_restart = [long_form(r.rpartition('|')[0], aliases) + '|' + r.rpartition('|')[2]
+                             for r in self.restart]
+
+
+# Wine reports every file as archive: read-only, hidden and system are compared.
+COMPARED_ATTRIBUTES = 0x7
+
+
+# ---- 8.3 forms ------------------------------------------------------------------------
+# The deletions pending, the restart's outcomes and the delete commands are
+# compared by the long paths they name, each side's own 8.3 aliases taken back
+# to long names, because of two ways Wine 8 differs from Windows (named rules,
+# like WINE_RULES below):
+#   wine-makes-its-own-short-names: Wine gives each long name an alias of its
+#     own (a hash of the name: C:\Program Files is C:\PROG~FBU), and none can
+#     be set, so the stand-in's aliases (a machine folder's [ShortNames]) are
+#     never Wine's;
+#   module-path-is-long: Wine's GetModuleFileNameA gives a program started by
+#     its 8.3 path its long path, where Windows gives the form it was started
+#     by, so an uninstaller so started names itself in its long form under Wine.
+# A delete command keeps its form: a DOS program reads it, and its form is
+# chosen by the uninstaller (marked "(8.3 form)" when it names an alias).
+
+def alias_key(parent, alias):
+    return mf.fold(parent) + '\\' + mf.fold(alias)
+
+
+def machine_aliases(folder):
+    """The stand-in's aliases of a machine folder: {folded parent\\alias: long name}."""
+    aliases = {}
+    for node in mf.read_machine(folder).nodes.values():
+        if node.alias:
+            parent, _, name = node.path.rpartition('\\')
+            aliases[alias_key(parent, node.alias)] = name
+    return aliases
+
+
+def wine_aliases(pairs):
+    """Aliases from Wine's "LONG|SHORT" forms of whole paths."""
+    aliases = {}
+    for pair in pairs:
+        long_path, _, short_path = pair.partition('|')
+        long_parts, short_parts = long_path.split('\\'), short_path.split('\\')
+        if len(long_parts) != len(short_parts):
+            continue
+        for index in range(1, len(long_parts)):
+            if mf.fold(long_parts[index]) != mf.fold(short_parts[index]):
+                aliases[alias_key('\\'.join(long_parts[:index]), short_parts[index])] = long_parts[index]
+    return aliases
+
+
+def long_form(path, aliases):
+    parts = path.split('\\')
+    for index in range(1, len(parts)):
+        parts[index] = aliases.get(alias_key('\\'.join(parts[:index]), parts[index]), parts[index])
+    return '\\'.join(parts)
+
+
+DELETE_COMMAND = 'command.com /c del '
+
+
+def command_in_long_form(command, aliases):
+    if not mf.fold(command).startswith(mf.fold(DELETE_COMMAND)):
+        return command
+    name = command[len(DELETE_COMMAND):].strip('"')
+    named = long_form(name, aliases)
+    return command.replace(name, named) + (' (8.3 form)' if named != name else '')
 
 
 # ---- ways in which Wine 8 differs from Windows ------------------------------------------
@@ -118,13 +196,13 @@ def differences(sim, wine, scope, printers):
             if mf.get(a, field) != mf.get(b, field):
                 differ('box%d.%s' % (index, field.lower()), mf.get(a, field), mf.get(b, field))
     # Paths are compared as Windows compares them: letter case aside.
-    if [mf.fold(p) for p in sim.pending] != [mf.fold(p) for p in wine.pending]:
+    if [mf.fold(p) for p in sim.long_pending] != [mf.fold(p) for p in wine.long_pending]:
         differ('pending', sim.pending, wine.pending)
-    if [mf.fold(p) for p in sim.processes] != [mf.fold(p) for p in wine.processes]:
+    if [mf.fold(p) for p in sim.long_processes] != [mf.fold(p) for p in wine.long_processes]:
         differ('processes', sim.processes, wine.processes)
     if sim.opened != wine.opened:
         differ('opened', sim.opened, wine.opened)
-    if [mf.fold(r) for r in sim.restart] != [mf.fold(r) for r in wine.restart]:
+    if [mf.fold(r) for r in sim.long_restart] != [mf.fold(r) for r in wine.long_restart]:
         differ('restart', sim.restart, wine.restart)
     for folded in sorted(set(sim.tree) | set(wine.tree)):
         a, b = sim.tree.get(folded), wine.tree.get(folded)
@@ -132,6 +210,9 @@ def differences(sim, wine, scope, printers):
             path = (a or b)[0]
             differ('files:' + path, describe(a), describe(b) if a is None or b is None or a[1] != b[1]
                    else 'other contents')
+        elif sim.attributes.get(folded, 0) != wine.attributes.get(folded, 0):
+            differ('attributes:' + a[0], mf.format_attributes(sim.attributes.get(folded, 0)) or 'none',
+                   mf.format_attributes(wine.attributes.get(folded, 0)) or 'none')
     for folded in sorted(scope, key=lambda k: k.split('\\')):
         a, b = sim.registry.get(folded), wine.registry.get(folded)
         path = scope[folded].path
@@ -245,8 +326,9 @@ def judge(result, machine, leave_out):
     if result.second_run:
         runs.insert(0, ('first.', result.sim_first, result.wine_first))
     files, boxes = set(), 0
+    aliases = machine_aliases(machine)
     for run_name, sim_folder, wine_folder in runs:
-        sim, wine = Outcome(sim_folder, scope), Outcome(wine_folder, scope)
+        sim, wine = Outcome(sim_folder, scope, aliases), Outcome(wine_folder, scope)
         judge_run(result, run_name, sim, wine, differences(sim, wine, scope, printers), leave_out)
         files |= set(sim.tree) | set(wine.tree)
         boxes += len(sim.boxes)

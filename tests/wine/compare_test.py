@@ -46,6 +46,7 @@ Answer=6
 1=C:\\App\\QVUninst.exe
 
 [Processes]
+1=command.com /c del "C:\\App\\Copy.exe"
 
 [OpenedPrinters]
 1=Mail
@@ -76,6 +77,17 @@ def replace(name, old, new):
         assert old in texts[name], (name, old)
         texts[name] = texts[name].replace(old, new)
     return edit
+
+
+def both(*edits):
+    def edit(texts, files):
+        for each in edits:
+            each(texts, files)
+    return edit
+
+
+# Wine's own 8.3 alias of C:\App, as its driver reports it.
+WINE_ALIAS = replace('result.ini', '[OpenedPrinters]', '[ShortNames]\n1=C:\\App|C:\\APP~FBU\n\n[OpenedPrinters]')
 
 
 def file_edit(path, data):
@@ -117,6 +129,15 @@ class DifferencesTest(unittest.TestCase):
             ('printer not opened', replace('result.ini', '1=Mail\n', ''), ['opened']),
             ('printer opened twice', replace('result.ini', '1=Mail\n', '1=Mail\n2=Mail\n'), ['opened']),
             ('restart outcome', replace('result.ini', '|deleted', '|kept (in use)'), ['restart']),
+            ('paths named by an 8.3 alias Wine gave', both(WINE_ALIAS, replace('result.ini', '=C:\\App\\QVUninst',
+                                                                             '=C:\\APP~FBU\\QVUninst')), []),
+            ('delete command naming the 8.3 form on one side', both(WINE_ALIAS, replace(
+                'result.ini', '"C:\\App\\Copy.exe"', '"C:\\APP~FBU\\Copy.exe"')), ['processes']),
+            ('read-only on one side', replace('machine.ini', '[Directories]', '[Attributes]\n1=C:\\App\\Readme.txt|readonly\n'
+                                                                             '[Directories]'),
+             ['attributes:C:\\App\\Readme.txt']),
+            ('archive on one side', replace('machine.ini', '[Directories]', '[Attributes]\nC:\\App\\Readme.txt=archive\n'
+                                                                           '[Directories]'), []),
         ]
         for label, edit, expected in rows:
             with self.subTest(label), tempfile.TemporaryDirectory() as work:
