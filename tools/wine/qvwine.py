@@ -484,12 +484,13 @@ def write_registry(machine, prefix_dir, version):
          [('Version', mf.REG_SZ, version.encode('ascii') + b'\0')])])
 
 
-def write_lists(machine, prefix):
-    """The driver's lists: the files to hold in use, and the paths whose 8.3
-    forms it reads (Wine makes its own, which the run's results may name).
-    Gives the control lines that name them."""
+def write_lists(machine, prefix, first_run):
+    """The driver's lists: the files to hold in use (in the first run only:
+    the restart releases them, as the stand-in's does), and the paths whose
+    8.3 forms it reads (Wine makes its own, which the run's results may
+    name). Gives the control lines that name them."""
     lines = []
-    if machine.held:
+    if machine.held and first_run:
         held = ''.join('%s=%s\r\n' % (how, path) for how, path, _ in machine.held)
         prefix.put_file(TOOLS_DIR + '\\hold.txt', held.encode('latin-1'))
         lines += ['holder=' + TOOLS_DIR + '\\qvhold.exe', 'hold=' + TOOLS_DIR + '\\hold.txt']
@@ -501,11 +502,11 @@ def write_lists(machine, prefix):
     return lines
 
 
-def write_control(machine, prefix, answers, shots, cut_after_steps=None):
+def write_control(machine, prefix, answers, shots, cut_after_steps=None, first_run=True):
     exports = mf.top_keys(machine.registry)
     lines = ['exe=' + machine.executable, 'cwd=' + machine.current_dir, 'out=' + TOOLS_DIR + '\\out',
              'hook=' + TOOLS_DIR + '\\qvhook.dll', 'keeper=' + TOOLS_DIR + '\\qvwindow.exe',
-             'jobs=' + TOOLS_DIR + '\\qvjobs.dll', 'timeout=120'] + write_lists(machine, prefix)
+             'jobs=' + TOOLS_DIR + '\\qvjobs.dll', 'timeout=120'] + write_lists(machine, prefix, first_run)
     if cut_after_steps:
         lines.append('cut=%d' % cut_after_steps)
     lines += ['answer=' + a for a in answers]
@@ -756,11 +757,11 @@ def convert_shots(prefix, shots_out):
     return saved
 
 
-def run_uninstaller(wine, machine, prefix, answers, display, shots, cut_after_steps, restart_after):
+def run_uninstaller(wine, machine, prefix, answers, display, shots, cut_after_steps, restart_after, first_run=True):
     """One run of the uninstaller in the prefix as it is, then the restart
     when asked: the uninstaller's time and what the restart did (None
     without one)."""
-    write_control(machine, prefix, answers, shots, cut_after_steps)
+    write_control(machine, prefix, answers, shots, cut_after_steps, first_run)
     output, seconds = run_driver(wine, prefix.root, display)
     sys.stdout.write(output)
     restarted = None
@@ -804,7 +805,7 @@ def run_in_fresh_prefix(wine, machine, answers, version_name, options):
             if options.second_run:
                 set_aside_first_run(machine, prefix, swapped, version_name, options.first_out, restarted)
                 more, restarted = run_uninstaller(wine, machine, prefix, answers, x.display, None, None,
-                                                  options.restart)
+                                                  options.restart, first_run=False)
                 seconds.append(more)
         result = export_machine(machine, prefix, swapped, options.out, restarted)
         version = check_family(machine, result, version_name)
