@@ -29,10 +29,9 @@ import machine_folder as mf  # noqa: E402
 
 
 class Outcome:
-    """What one run left behind, as read from its machine folder. The paths
-    it names are also kept in their long form (see the 8.3 forms below):
-    aliases are the stand-in's, from the machine folder; Wine's come with its
-    result.ini."""
+    """What one run left behind, as read from its machine folder. aliases
+    are the 8.3 aliases its paths may use: the stand-in's, from the machine
+    folder; Wine's come with its result.ini."""
 
     def __init__(self, folder, scope, aliases=None):
         sections = mf.parse_ini(mf.read_text(os.path.join(folder, 'machine.ini')))
@@ -50,12 +49,26 @@ class Outcome:
         self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
         self.opened = [v for _, e in mf.sections_named(result, 'OpenedPrinters') for _, v in e]
         self.restart = [v for _, e in mf.sections_named(result, 'Restart') for _, v in e]
-        aliases = dict(aliases or {})
-        aliases.update(wine_aliases(v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e))
-        self.long_pending = [long_form(p, aliases) for p in self.pending]
-        self.long_processes = [command_in_long_form(c, aliases) for c in self.processes]
-        self.long_restart = [long_form(r.rpartition('|')[0], aliases) + '|' + r.rpartition('|')[2]
-                             for r in self.restart]
+        self.aliases = dict(aliases or {})
+        self.aliases.update(wine_aliases(v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e))
+        machine = (mf.sections_named(sections, 'Machine') or [('Machine', [])])[0][1]
+        self.executable = long_form(mf.get(machine, 'Executable', ''), self.aliases)[0]
+
+    def paths_in_long_form(self, item):
+        """Each line of the item (pending, processes or restart) as (the line
+        with its path in long form, that path, whether it named an alias),
+        letter case aside."""
+        if item == 'pending':
+            lines = [(p, p) for p in self.pending]
+        elif item == 'processes':
+            lines = [(c, command_path(c)) for c in self.processes]
+        else:
+            lines = [(r, r.rpartition('|')[0]) for r in self.restart]
+        out = []
+        for line, path in lines:
+            named, aliased = long_form(path, self.aliases)
+            out.append((mf.fold(line.replace(path, named, 1) if path else line), mf.fold(named), aliased))
+        return out
 
 
 # Wine reports every file as archive: read-only, hidden and system are compared.
@@ -63,19 +76,6 @@ COMPARED_ATTRIBUTES = 0x7
 
 
 # ---- 8.3 forms ------------------------------------------------------------------------
-# The deletions pending, the restart's outcomes and the delete commands are
-# compared by the long paths they name, each side's own 8.3 aliases taken back
-# to long names, because of two ways Wine 8 differs from Windows (named rules,
-# like WINE_RULES below):
-#   wine-makes-its-own-short-names: Wine gives each long name an alias of its
-#     own (a hash of the name: C:\Program Files is C:\PROG~FBU), and none can
-#     be set, so the stand-in's aliases (a machine folder's [ShortNames]) are
-#     never Wine's;
-#   module-path-is-long: Wine's GetModuleFileNameA gives a program started by
-#     its 8.3 path its long path, where Windows gives the form it was started
-#     by, so an uninstaller so started names itself in its long form under Wine.
-# A delete command keeps its form: a DOS program reads it, and its form is
-# chosen by the uninstaller (marked "(8.3 form)" when it names an alias).
 
 def alias_key(parent, alias):
     return mf.fold(parent) + '\\' + mf.fold(alias)
@@ -106,21 +106,20 @@ def wine_aliases(pairs):
 
 
 def long_form(path, aliases):
+    """(the path with each alias taken to its long name, whether it had one)."""
     parts = path.split('\\')
     for index in range(1, len(parts)):
         parts[index] = aliases.get(alias_key('\\'.join(parts[:index]), parts[index]), parts[index])
-    return '\\'.join(parts)
+    return '\\'.join(parts), '\\'.join(parts) != path
 
 
 DELETE_COMMAND = 'command.com /c del '
 
 
-def command_in_long_form(command, aliases):
+def command_path(command):
     if not mf.fold(command).startswith(mf.fold(DELETE_COMMAND)):
-        return command
-    name = command[len(DELETE_COMMAND):].strip('"')
-    named = long_form(name, aliases)
-    return command.replace(name, named) + (' (8.3 form)' if named != name else '')
+        return ''
+    return command[len(DELETE_COMMAND):].strip('"')
 
 
 # ---- ways in which Wine 8 differs from Windows ------------------------------------------
@@ -158,10 +157,39 @@ def spooler_deletes_what_a_printer_uses(item, on_sim, on_wine, sim, wine):
     return monitor_in_use
 
 
+PATH_ITEMS = ('pending', 'processes', 'restart')
+
+
+def same_paths_by_other_aliases(item, on_sim, on_wine, sim, wine):
+    """The deletions pending, delete commands or restart outcomes name the
+    same paths in the same forms once each side's aliases are taken to long
+    names."""
+    return item in PATH_ITEMS and sim.paths_in_long_form(item) == wine.paths_in_long_form(item)
+
+
+def executable_named_long_under_wine(item, on_sim, on_wine, sim, wine):
+    """The same lines once in long form, where the stand-in names the
+    executable, or a folder holding it, by an 8.3 form that Wine names long."""
+    if item not in ('pending', 'restart'):
+        return False
+    a, b = sim.paths_in_long_form(item), wine.paths_in_long_form(item)
+    executable = mf.fold(sim.executable)
+    return len(a) == len(b) and a != b and all(
+        x == y or (x[:2] == y[:2] and x[2] and not y[2] and executable and
+                   (executable == x[1] or executable.startswith(x[1] + '\\')))
+        for x, y in zip(a, b))
+
+
 WINE_RULES = [
     ('spooler-deletes-ports-in-use', spooler_deletes_what_a_printer_uses,
      "Wine 8's DeletePortA and DeleteMonitorA delete a port, and a monitor, that a printer still uses; "
      'Windows refuses with ERROR_BUSY and ERROR_PRINT_MONITOR_IN_USE'),
+    ('wine-makes-its-own-short-names', same_paths_by_other_aliases,
+     'Wine 8 gives each long name an 8.3 alias of its own, a hash of the name (C:\\Program Files is '
+     'C:\\PROG~FBU); SetFileShortNameA is not implemented: the stand-in\'s aliases are never Wine\'s'),
+    ('module-path-is-long', executable_named_long_under_wine,
+     "Wine 8's GetModuleFileNameA gives a program started by its 8.3 path its long path, where Windows gives "
+     'the path in the form the program was started by'),
 ]
 
 
@@ -196,13 +224,13 @@ def differences(sim, wine, scope, printers):
             if mf.get(a, field) != mf.get(b, field):
                 differ('box%d.%s' % (index, field.lower()), mf.get(a, field), mf.get(b, field))
     # Paths are compared as Windows compares them: letter case aside.
-    if [mf.fold(p) for p in sim.long_pending] != [mf.fold(p) for p in wine.long_pending]:
+    if [mf.fold(p) for p in sim.pending] != [mf.fold(p) for p in wine.pending]:
         differ('pending', sim.pending, wine.pending)
-    if [mf.fold(p) for p in sim.long_processes] != [mf.fold(p) for p in wine.long_processes]:
+    if [mf.fold(p) for p in sim.processes] != [mf.fold(p) for p in wine.processes]:
         differ('processes', sim.processes, wine.processes)
     if sim.opened != wine.opened:
         differ('opened', sim.opened, wine.opened)
-    if [mf.fold(r) for r in sim.long_restart] != [mf.fold(r) for r in wine.long_restart]:
+    if [mf.fold(r) for r in sim.restart] != [mf.fold(r) for r in wine.restart]:
         differ('restart', sim.restart, wine.restart)
     for folded in sorted(set(sim.tree) | set(wine.tree)):
         a, b = sim.tree.get(folded), wine.tree.get(folded)

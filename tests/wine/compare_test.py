@@ -129,10 +129,6 @@ class DifferencesTest(unittest.TestCase):
             ('printer not opened', replace('result.ini', '1=Mail\n', ''), ['opened']),
             ('printer opened twice', replace('result.ini', '1=Mail\n', '1=Mail\n2=Mail\n'), ['opened']),
             ('restart outcome', replace('result.ini', '|deleted', '|kept (in use)'), ['restart']),
-            ('paths named by an 8.3 alias Wine gave', both(WINE_ALIAS, replace('result.ini', '=C:\\App\\QVUninst',
-                                                                             '=C:\\APP~FBU\\QVUninst')), []),
-            ('delete command naming the 8.3 form on one side', both(WINE_ALIAS, replace(
-                'result.ini', '"C:\\App\\Copy.exe"', '"C:\\APP~FBU\\Copy.exe"')), ['processes']),
             ('read-only on one side', replace('machine.ini', '[Directories]', '[Attributes]\n1=C:\\App\\Readme.txt|readonly\n'
                                                                              '[Directories]'),
              ['attributes:C:\\App\\Readme.txt']),
@@ -198,6 +194,39 @@ class WineRulesTest(unittest.TestCase):
                 applied = [sorted(name for name, test, _ in compare.WINE_RULES if test(item, on_sim, on_wine, sim, wine))
                            for item, on_sim, on_wine in found]
                 self.assertEqual(applied, [rules] * len(found), label)
+
+
+    def test_paths_in_other_forms(self):
+        own_alias = replace('machine.ini', '[Directories]', '[ShortNames]\nC:\\App=APP~1\n[Directories]')
+
+        def started_as(executable):
+            return replace('machine.ini', 'Family=NT', 'Family=NT\nExecutable=' + executable)
+        by_alias = replace('result.ini', '=C:\\App\\QVUninst', '=C:\\APP~1\\QVUninst')
+        rows = [
+            ("each side's own alias", both(own_alias, by_alias),
+             both(WINE_ALIAS, replace('result.ini', '=C:\\App\\QVUninst', '=C:\\APP~FBU\\QVUninst')),
+             {'pending': ['wine-makes-its-own-short-names'], 'restart': ['wine-makes-its-own-short-names']}),
+            ('an 8.3 form under Wine only', None,
+             both(WINE_ALIAS, replace('result.ini', '=C:\\App\\QVUninst', '=C:\\APP~FBU\\QVUninst')),
+             {'pending': [], 'restart': []}),
+            ('the delete command by an 8.3 form on one side', None,
+             both(WINE_ALIAS, replace('result.ini', '"C:\\App\\Copy.exe"', '"C:\\APP~FBU\\Copy.exe"')),
+             {'processes': []}),
+            ('the executable by its 8.3 form on the stand-in, long under Wine',
+             both(own_alias, started_as('C:\\APP~1\\QVUninst.exe'), by_alias), None,
+             {'pending': ['module-path-is-long'], 'restart': ['module-path-is-long']}),
+            ('another program by its 8.3 form on the stand-in', both(own_alias, started_as('C:\\x.exe'), by_alias),
+             None, {'pending': [], 'restart': []}),
+        ]
+        for label, sim_edit, wine_edit, rules in rows:
+            with self.subTest(label), tempfile.TemporaryDirectory() as work:
+                write_machine(os.path.join(work, 'sim'), sim_edit)
+                write_machine(os.path.join(work, 'wine'), wine_edit)
+                sim = compare.Outcome(os.path.join(work, 'sim'), {}, compare.machine_aliases(os.path.join(work, 'sim')))
+                wine = compare.Outcome(os.path.join(work, 'wine'), {})
+                applied = {item: sorted(name for name, test, _ in compare.WINE_RULES if test(item, a, b, sim, wine))
+                           for item, a, b in compare.differences(sim, wine, {}, ['Mail'])}
+                self.assertEqual(applied, rules, label)
 
 
 class TwoRunsTest(unittest.TestCase):
