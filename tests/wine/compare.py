@@ -49,10 +49,15 @@ class Outcome:
         self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
         self.opened = [v for _, e in mf.sections_named(result, 'OpenedPrinters') for _, v in e]
         self.restart = [v for _, e in mf.sections_named(result, 'Restart') for _, v in e]
+        self.code_page = mf.code_page_of(sections)
         self.aliases = dict(aliases or {})
-        self.aliases.update(wine_aliases(v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e))
+        self.aliases.update(wine_aliases((v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e),
+                                         self.code_page))
         machine = (mf.sections_named(sections, 'Machine') or [('Machine', [])])[0][1]
-        self.executable = long_form(mf.get(machine, 'Executable', ''), self.aliases)[0]
+        self.executable = self.long_form(mf.get(machine, 'Executable', ''))[0]
+
+    def long_form(self, path):
+        return long_form(path, self.aliases, self.code_page)
 
     def paths_in_long_form(self, item):
         """Each line of the item (pending, processes or restart) as (the line
@@ -66,7 +71,7 @@ class Outcome:
             lines = [(r, r.rpartition('|')[0]) for r in self.restart]
         out = []
         for line, path in lines:
-            named, aliased = long_form(path, self.aliases)
+            named, aliased = self.long_form(path)
             out.append((mf.fold(line.replace(path, named, 1) if path else line), mf.fold(named), aliased))
         return out
 
@@ -77,40 +82,45 @@ COMPARED_ATTRIBUTES = 0x7
 
 # ---- 8.3 forms ------------------------------------------------------------------------
 
-def alias_key(parent, alias):
-    return mf.fold(parent) + '\\' + mf.fold(alias)
+# Aliases are {(folded components of the parent's long path, folded alias): long name}.
+
+def alias_key(parent_parts, alias, code_page):
+    return tuple(mf.fold(p, code_page) for p in parent_parts), mf.fold(alias, code_page)
 
 
 def machine_aliases(folder):
-    """The stand-in's aliases of a machine folder: {folded parent\\alias: long name}."""
+    """The stand-in's aliases of a machine folder."""
+    machine = mf.read_machine(folder)
     aliases = {}
-    for node in mf.read_machine(folder).nodes.values():
+    for node in machine.nodes.values():
         if node.alias:
-            parent, _, name = node.path.rpartition('\\')
-            aliases[alias_key(parent, node.alias)] = name
+            parts = mf.split_path(node.path, machine.code_page)
+            aliases[alias_key(parts[:-1], node.alias, machine.code_page)] = parts[-1]
     return aliases
 
 
-def wine_aliases(pairs):
+def wine_aliases(pairs, code_page):
     """Aliases from Wine's "LONG|SHORT" forms of whole paths."""
     aliases = {}
     for pair in pairs:
         long_path, _, short_path = pair.partition('|')
-        long_parts, short_parts = long_path.split('\\'), short_path.split('\\')
+        long_parts, short_parts = mf.split_path(long_path, code_page), mf.split_path(short_path, code_page)
         if len(long_parts) != len(short_parts):
             continue
-        for index in range(1, len(long_parts)):
-            if mf.fold(long_parts[index]) != mf.fold(short_parts[index]):
-                aliases[alias_key('\\'.join(long_parts[:index]), short_parts[index])] = long_parts[index]
+        for index, (long_name, short_name) in enumerate(zip(long_parts, short_parts)):
+            if mf.fold(long_name, code_page) != mf.fold(short_name, code_page):
+                aliases[alias_key(long_parts[:index], short_name, code_page)] = long_name
     return aliases
 
 
-def long_form(path, aliases):
+def long_form(path, aliases, code_page):
     """(the path with each alias taken to its long name, whether it had one)."""
-    parts = path.split('\\')
-    for index in range(1, len(parts)):
-        parts[index] = aliases.get(alias_key('\\'.join(parts[:index]), parts[index]), parts[index])
-    return '\\'.join(parts), '\\'.join(parts) != path
+    resolved, aliased = [], False
+    for part in mf.split_path(path, code_page):
+        name = aliases.get(alias_key(resolved, part, code_page))
+        resolved.append(name or part)
+        aliased = aliased or name is not None
+    return ('\\'.join(resolved), True) if aliased else (path, False)
 
 
 DELETE_COMMAND = 'command.com /c del '

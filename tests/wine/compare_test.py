@@ -86,8 +86,9 @@ def both(*edits):
     return edit
 
 
-# Wine's own 8.3 alias of C:\App, as its driver reports it.
-WINE_ALIAS = replace('result.ini', '[OpenedPrinters]', '[ShortNames]\n1=C:\\App|C:\\APP~FBU\n\n[OpenedPrinters]')
+# Wine's own 8.3 aliases of C:\App and its executable, as its driver reports them.
+WINE_ALIAS = replace('result.ini', '[OpenedPrinters]', '[ShortNames]\n1=C:\\App|C:\\APP~FBU\n'
+                     '2=C:\\App\\QVUninst.exe|C:\\APP~FBU\\QVUNI~XY.EXE\n\n[OpenedPrinters]')
 
 
 def file_edit(path, data):
@@ -197,17 +198,18 @@ class WineRulesTest(unittest.TestCase):
 
 
     def test_paths_in_other_forms(self):
-        own_alias = replace('machine.ini', '[Directories]', '[ShortNames]\nC:\\App=APP~1\n[Directories]')
+        own_alias = replace('machine.ini', '[Directories]',
+                            '[ShortNames]\nC:\\App=APP~1\nC:\\App\\QVUninst.exe=QVUNIN~1.EXE\n[Directories]')
 
         def started_as(executable):
             return replace('machine.ini', 'Family=NT', 'Family=NT\nExecutable=' + executable)
-        by_alias = replace('result.ini', '=C:\\App\\QVUninst', '=C:\\APP~1\\QVUninst')
+        by_alias = replace('result.ini', '=C:\\App\\QVUninst.exe', '=C:\\APP~1\\QVUNIN~1.EXE')
         rows = [
-            ("each side's own alias", both(own_alias, by_alias),
-             both(WINE_ALIAS, replace('result.ini', '=C:\\App\\QVUninst', '=C:\\APP~FBU\\QVUninst')),
+            ("each side's own aliases", both(own_alias, by_alias),
+             both(replace('result.ini', '=C:\\App\\QVUninst.exe', '=C:\\APP~FBU\\QVUNI~XY.EXE'), WINE_ALIAS),
              {'pending': ['wine-makes-its-own-short-names'], 'restart': ['wine-makes-its-own-short-names']}),
             ('an 8.3 form under Wine only', None,
-             both(WINE_ALIAS, replace('result.ini', '=C:\\App\\QVUninst', '=C:\\APP~FBU\\QVUninst')),
+             both(replace('result.ini', '=C:\\App\\QVUninst', '=C:\\APP~FBU\\QVUninst'), WINE_ALIAS),
              {'pending': [], 'restart': []}),
             ('the delete command by an 8.3 form on one side', None,
              both(WINE_ALIAS, replace('result.ini', '"C:\\App\\Copy.exe"', '"C:\\APP~FBU\\Copy.exe"')),
