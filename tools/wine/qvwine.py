@@ -273,8 +273,8 @@ def what_wine_cannot_hold(machine):
             return '[Locked] %s=loaded: a directory is never loaded' % path
     for path, is_dir, bits in machine.attributes:
         if is_dir and bits & READ_ONLY:
-            return ('[Attributes] %s=readonly: Wine 8 removes a read-only directory, which Windows refuses'
-                    % path)
+            return ('[Attributes] %s=readonly: Wine 8 removes a read-only directory, which the stand-in '
+                    'refuses as it refuses a read-only file' % path)
     return None
 
 
