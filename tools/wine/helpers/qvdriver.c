@@ -20,6 +20,7 @@
  *   exe_by_short_path (1: the uninstaller is started by its 8.3 path). */
 #include <windows.h>
 /* tlhelp32.h and winspool.h build on windows.h. */
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -105,6 +106,34 @@ static void CopyHexField(char *field, size_t capacity, const char *hex) {
   field[length] = 0;
 }
 
+/* The control file's keys that hold one text each. */
+#define TEXT_FIELD(key, member) \
+  { key, offsetof(Control, member), sizeof(((Control *)0)->member) }
+static const struct {
+  const char *key;
+  size_t offset, size;
+} kTextFields[] = {TEXT_FIELD("exe", exe),
+                   TEXT_FIELD("cwd", cwd),
+                   TEXT_FIELD("out", out),
+                   TEXT_FIELD("hook", hook),
+                   TEXT_FIELD("keeper", keeper),
+                   TEXT_FIELD("jobs", jobs),
+                   TEXT_FIELD("shots", shots),
+                   TEXT_FIELD("cut", cutAfterSteps),
+                   TEXT_FIELD("holder", holder),
+                   TEXT_FIELD("hold", hold),
+                   TEXT_FIELD("shortnames", shortNames)};
+
+static int ReadTextField(const char *key, const char *value) {
+  size_t i;
+  for (i = 0; i < sizeof kTextFields / sizeof kTextFields[0]; ++i) {
+    if (strcmp(key, kTextFields[i].key)) continue;
+    CopyField((char *)&control + kTextFields[i].offset, kTextFields[i].size, value);
+    return 1;
+  }
+  return 0;
+}
+
 static void ReadControl(const char *path) {
   char line[2048];
   FILE *file = fopen(path, "rb");
@@ -116,29 +145,8 @@ static void ReadControl(const char *path) {
     while (length && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = 0;
     if (!value) continue;
     *value++ = 0;
-    if (!strcmp(line, "exe"))
-      CopyField(control.exe, sizeof control.exe, value);
-    else if (!strcmp(line, "cwd"))
-      CopyField(control.cwd, sizeof control.cwd, value);
-    else if (!strcmp(line, "out"))
-      CopyField(control.out, sizeof control.out, value);
-    else if (!strcmp(line, "hook"))
-      CopyField(control.hook, sizeof control.hook, value);
-    else if (!strcmp(line, "keeper"))
-      CopyField(control.keeper, sizeof control.keeper, value);
-    else if (!strcmp(line, "jobs"))
-      CopyField(control.jobs, sizeof control.jobs, value);
-    else if (!strcmp(line, "shots"))
-      CopyField(control.shots, sizeof control.shots, value);
-    else if (!strcmp(line, "cut"))
-      CopyField(control.cutAfterSteps, sizeof control.cutAfterSteps, value);
-    else if (!strcmp(line, "holder"))
-      CopyField(control.holder, sizeof control.holder, value);
-    else if (!strcmp(line, "hold"))
-      CopyField(control.hold, sizeof control.hold, value);
-    else if (!strcmp(line, "shortnames"))
-      CopyField(control.shortNames, sizeof control.shortNames, value);
-    else if (!strcmp(line, "exe_by_short_path"))
+    if (ReadTextField(line, value)) continue;
+    if (!strcmp(line, "exe_by_short_path"))
       control.exeByShortPath = atoi(value);
     else if (!strcmp(line, "timeout"))
       control.timeoutSeconds = atoi(value);
