@@ -2,11 +2,10 @@
 """Runs one scenario of scenarios.ini on the stand-in (qvuninst-sim) and on
 Wine (tools/wine/qvwine.py) and compares what each left behind: the C: drive
 tree, file contents and the read-only, hidden and system attributes, the
-registry subtrees the machine folder has, each
-printer's port, the exit code, the message boxes (caption, text, style,
-answer), the files pending deletion at restart, the processes started, the
-printers opened, whether the run was cut and, for a scenario that restarts,
-what the restart did. A scenario whose first run is cut and then run again
+registry subtrees the machine folder has, each printer's port, the exit code,
+the message boxes (caption, text, style, answer), the files pending deletion
+at restart, the processes started, the printers opened, whether the run was
+cut and, for a scenario that restarts, what the restart did. A scenario whose first run is cut and then run again
 compares the machines after each run (the first run's items named first.*).
 Items the scenario leaves out (a known Wine difference) are reported but do
 not fail it.

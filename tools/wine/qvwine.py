@@ -26,6 +26,14 @@ the run and the uninstaller run again, in the same prefix.
 A monitor's library is put in only where the machine has that file: the
 spooler of Wine 8 knows a monitor's ports only when its library loads.
 
+The machine as it is: [Locked] files are held in use by qvhold.exe while the
+uninstaller runs (open without sharing, or mapped as an image), [Attributes]
+become permission bits (read-only) and Wine's user.DOSATTRIB extended
+attribute (hidden, system), and an Executable given by an 8.3 alias is
+started by the 8.3 path Wine gives it. What a prefix can't hold (a user who
+is no administrator, a delete command run at once, a read-only directory) is
+refused with the reason.
+
 Files the runner swaps for real programs (the executable, _SETUP.DLL, the
 monitor library) are written back with the folder's own contents when they
 still exist, so that only their presence is compared. Only what the folder
@@ -266,9 +274,11 @@ def what_wine_cannot_hold(machine):
                 'their priority class, so no order of the delete command and the uninstaller can be set'
                 % machine.delete_command_runs)
     for how, path, is_dir in machine.held:
-        if mf.fold(path) == mf.fold(machine.executable) and (how == 'open' or machine.family != 'NT'):
-            return ('[Locked] %s=%s: the runner holds files in use only while the uninstaller runs, and an '
-                    'executable open without sharing does not start' % (path, how))
+        if mf.fold(path) == mf.fold(machine.executable) and how == 'open':
+            return '[Locked] %s=open: an executable open without sharing does not start' % path
+        if mf.fold(path) == mf.fold(machine.executable) and machine.family != 'NT':
+            return ('[Locked] %s=%s: the runner releases the files in use when the uninstaller ends, before the '
+                    'delete command runs' % (path, how))
         if is_dir and how == 'loaded':
             return '[Locked] %s=loaded: a directory is never loaded' % path
     for path, is_dir, bits in machine.attributes:

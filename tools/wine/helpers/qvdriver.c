@@ -732,8 +732,10 @@ int main(int argc, char **argv) {
   hook = InstallHook();
   Step("files in use held, window keepers and hook in place");
   strcpy(exe, control.exe);
-  if (control.exeByShortPath && !GetShortPathNameA(control.exe, exe, sizeof exe))
-    Fail("the uninstaller's path has no 8.3 form");
+  if (control.exeByShortPath) {
+    DWORD length = GetShortPathNameA(control.exe, exe, sizeof exe);
+    if (!length || length >= sizeof exe) Fail("the uninstaller's path has no 8.3 form");
+  }
   snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
   if (control.exeByShortPath) printf("qvdriver: starting %s\n", commandLine);
   ArmCut();
