@@ -35,7 +35,8 @@ class Outcome:
     def __init__(self, folder, scope, aliases=None):
         sections = mf.parse_ini(mf.read_text(os.path.join(folder, 'machine.ini')))
         self.tree = mf.read_tree(folder, sections)
-        self.attributes = {mf.fold(path, mf.code_page_of(sections)): mf.parse_attributes(setting) & COMPARED_ATTRIBUTES
+        code_page = mf.code_page_of(sections)
+        self.attributes = {mf.fold(path, code_page): mf.parse_attributes(setting) & COMPARED_ATTRIBUTES
                            for _, entries in mf.sections_named(sections, 'Attributes')
                            for path, setting in (mf.path_setting(k, v) for k, v in entries)}
         self.registry = mf.restrict_reg(mf.parse_reg(mf.read_text(os.path.join(folder, 'registry.reg'))), scope)
@@ -48,7 +49,7 @@ class Outcome:
         self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
         self.opened = [v for _, e in mf.sections_named(result, 'OpenedPrinters') for _, v in e]
         self.restart = [v for _, e in mf.sections_named(result, 'Restart') for _, v in e]
-        self.code_page = mf.code_page_of(sections)
+        self.code_page = code_page
         self.aliases = dict(aliases or {})
         self.aliases.update(wine_aliases((v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e),
                                          self.code_page))

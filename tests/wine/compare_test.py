@@ -130,11 +130,11 @@ class DifferencesTest(unittest.TestCase):
             ('printer not opened', replace('result.ini', '1=Mail\n', ''), ['opened']),
             ('printer opened twice', replace('result.ini', '1=Mail\n', '1=Mail\n2=Mail\n'), ['opened']),
             ('restart outcome', replace('result.ini', '|deleted', '|kept (in use)'), ['restart']),
-            ('read-only on one side', replace('machine.ini', '[Directories]', '[Attributes]\n1=C:\\App\\Readme.txt|readonly\n'
-                                                                             '[Directories]'),
+            ('read-only on one side',
+             replace('machine.ini', '[Directories]', '[Attributes]\n1=C:\\App\\Readme.txt|readonly\n[Directories]'),
              ['attributes:C:\\App\\Readme.txt']),
-            ('archive on one side', replace('machine.ini', '[Directories]', '[Attributes]\nC:\\App\\Readme.txt=archive\n'
-                                                                           '[Directories]'), []),
+            ('archive on one side',
+             replace('machine.ini', '[Directories]', '[Attributes]\nC:\\App\\Readme.txt=archive\n[Directories]'), []),
         ]
         for label, edit, expected in rows:
             with self.subTest(label), tempfile.TemporaryDirectory() as work:
@@ -224,7 +224,8 @@ class WineRulesTest(unittest.TestCase):
             with self.subTest(label), tempfile.TemporaryDirectory() as work:
                 write_machine(os.path.join(work, 'sim'), sim_edit)
                 write_machine(os.path.join(work, 'wine'), wine_edit)
-                sim = compare.Outcome(os.path.join(work, 'sim'), {}, compare.machine_aliases(os.path.join(work, 'sim')))
+                sim_folder = os.path.join(work, 'sim')
+                sim = compare.Outcome(sim_folder, {}, compare.machine_aliases(sim_folder))
                 wine = compare.Outcome(os.path.join(work, 'wine'), {})
                 applied = {item: sorted(name for name, test, _ in compare.WINE_RULES if test(item, a, b, sim, wine))
                            for item, a, b in compare.differences(sim, wine, {}, ['Mail'])}
