@@ -15,6 +15,7 @@ set(QV_WINE_HELPERS
   "qvhook.dll|dll|qvhook.c|user32|"
   "qvjobs.dll|dll|qvjobs.c||"
   "qvwindow.exe|gui|qvwindow.c|user32 gdi32|"
+  "qvhold.exe|console|qvhold.c||"
   "qvmon.dll|dll|qvmon.c|advapi32 user32|"
   "command.com|gui|command_com.c||"
   "setup_granted.dll|dll|setup_dll.c||-DQV_SETUP_RESULT=1"

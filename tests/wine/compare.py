@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Runs one scenario of scenarios.ini on the stand-in (qvuninst-sim) and on
 Wine (tools/wine/qvwine.py) and compares what each left behind: the C: drive
-tree and file contents, the registry subtrees the machine folder has, each
-printer's port, the exit code, the message boxes (caption, text, style,
-answer), the files pending deletion at restart, the processes started, the
-printers opened, whether the run was cut and, for a scenario that restarts,
-what the restart did. A scenario whose first run is cut and then run again
+tree, file contents and the read-only, hidden and system attributes, the
+registry subtrees the machine folder has, each printer's port, the exit code,
+the message boxes (caption, text, style, answer), the files pending deletion
+at restart, the processes started, the printers opened, whether the run was
+cut and, for a scenario that restarts, what the restart did. A scenario whose first run is cut and then run again
 compares the machines after each run (the first run's items named first.*).
 Items the scenario leaves out (a known Wine difference) are reported but do
 not fail it.
@@ -28,11 +28,17 @@ import machine_folder as mf  # noqa: E402
 
 
 class Outcome:
-    """What one run left behind, as read from its machine folder."""
+    """What one run left behind, as read from its machine folder. aliases
+    are the 8.3 aliases its paths may use: the stand-in's, from the machine
+    folder; Wine's come with its result.ini."""
 
-    def __init__(self, folder, scope):
+    def __init__(self, folder, scope, aliases=None):
         sections = mf.parse_ini(mf.read_text(os.path.join(folder, 'machine.ini')))
         self.tree = mf.read_tree(folder, sections)
+        code_page = mf.code_page_of(sections)
+        self.attributes = {mf.fold(path, code_page): mf.parse_attributes(setting) & COMPARED_ATTRIBUTES
+                           for _, entries in mf.sections_named(sections, 'Attributes')
+                           for path, setting in (mf.path_setting(k, v) for k, v in entries)}
         self.registry = mf.restrict_reg(mf.parse_reg(mf.read_text(os.path.join(folder, 'registry.reg'))), scope)
         self.ports = {mf.get(e, 'Name'): mf.get(e, 'Port', '') for _, e in mf.sections_named(sections, 'Printer')}
         result = mf.parse_ini(mf.read_text(os.path.join(folder, 'result.ini')))
@@ -43,6 +49,87 @@ class Outcome:
         self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
         self.opened = [v for _, e in mf.sections_named(result, 'OpenedPrinters') for _, v in e]
         self.restart = [v for _, e in mf.sections_named(result, 'Restart') for _, v in e]
+        self.code_page = code_page
+        self.aliases = dict(aliases or {})
+        self.aliases.update(wine_aliases((v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e),
+                                         self.code_page))
+        machine = (mf.sections_named(sections, 'Machine') or [('Machine', [])])[0][1]
+        self.executable = self.long_form(mf.get(machine, 'Executable', ''))[0]
+
+    def long_form(self, path):
+        return long_form(path, self.aliases, self.code_page)
+
+    def paths_in_long_form(self, item):
+        """Each line of the item (pending, processes or restart) as (the line
+        with its path in long form, that path, whether it named an alias),
+        letter case aside."""
+        if item == 'pending':
+            lines = [(p, p) for p in self.pending]
+        elif item == 'processes':
+            lines = [(c, command_path(c)) for c in self.processes]
+        else:
+            lines = [(r, r.rpartition('|')[0]) for r in self.restart]
+        out = []
+        for line, path in lines:
+            named, aliased = self.long_form(path)
+            out.append((mf.fold(line.replace(path, named, 1) if path else line), mf.fold(named), aliased))
+        return out
+
+
+# Wine reports every file as archive: read-only, hidden and system are compared.
+COMPARED_ATTRIBUTES = 0x7
+
+
+# ---- 8.3 forms ------------------------------------------------------------------------
+
+# Aliases are {(folded components of the parent's long path, folded alias): long name}.
+
+def alias_key(parent_parts, alias, code_page):
+    return tuple(mf.fold(p, code_page) for p in parent_parts), mf.fold(alias, code_page)
+
+
+def machine_aliases(folder):
+    """The stand-in's aliases of a machine folder."""
+    machine = mf.read_machine(folder)
+    aliases = {}
+    for node in machine.nodes.values():
+        if node.alias:
+            parts = mf.split_path(node.path, machine.code_page)
+            aliases[alias_key(parts[:-1], node.alias, machine.code_page)] = parts[-1]
+    return aliases
+
+
+def wine_aliases(pairs, code_page):
+    """Aliases from Wine's "LONG|SHORT" forms of whole paths."""
+    aliases = {}
+    for pair in pairs:
+        long_path, _, short_path = pair.partition('|')
+        long_parts, short_parts = mf.split_path(long_path, code_page), mf.split_path(short_path, code_page)
+        if len(long_parts) != len(short_parts):
+            continue
+        for index, (long_name, short_name) in enumerate(zip(long_parts, short_parts)):
+            if mf.fold(long_name, code_page) != mf.fold(short_name, code_page):
+                aliases[alias_key(long_parts[:index], short_name, code_page)] = long_name
+    return aliases
+
+
+def long_form(path, aliases, code_page):
+    """(the path with each alias taken to its long name, whether it had one)."""
+    resolved, aliased = [], False
+    for part in mf.split_path(path, code_page):
+        name = aliases.get(alias_key(resolved, part, code_page))
+        resolved.append(name or part)
+        aliased = aliased or name is not None
+    return ('\\'.join(resolved), True) if aliased else (path, False)
+
+
+DELETE_COMMAND = 'command.com /c del '
+
+
+def command_path(command):
+    if not mf.fold(command).startswith(mf.fold(DELETE_COMMAND)):
+        return ''
+    return command[len(DELETE_COMMAND):].strip('"')
 
 
 # ---- ways in which Wine 8 differs from Windows ------------------------------------------
@@ -80,10 +167,39 @@ def spooler_deletes_what_a_printer_uses(item, on_sim, on_wine, sim, wine):
     return monitor_in_use
 
 
+PATH_ITEMS = ('pending', 'processes', 'restart')
+
+
+def same_paths_by_other_aliases(item, on_sim, on_wine, sim, wine):
+    """The deletions pending, delete commands or restart outcomes name the
+    same paths in the same forms once each side's aliases are taken to long
+    names."""
+    return item in PATH_ITEMS and sim.paths_in_long_form(item) == wine.paths_in_long_form(item)
+
+
+def executable_named_long_under_wine(item, on_sim, on_wine, sim, wine):
+    """The same lines once in long form, where the stand-in names the
+    executable, or a folder holding it, by an 8.3 form that Wine names long."""
+    if item not in ('pending', 'restart'):
+        return False
+    a, b = sim.paths_in_long_form(item), wine.paths_in_long_form(item)
+    executable = mf.fold(sim.executable)
+    return len(a) == len(b) and a != b and all(
+        x == y or (x[:2] == y[:2] and x[2] and not y[2] and executable and
+                   (executable == x[1] or executable.startswith(x[1] + '\\')))
+        for x, y in zip(a, b))
+
+
 WINE_RULES = [
     ('spooler-deletes-ports-in-use', spooler_deletes_what_a_printer_uses,
      "Wine 8's DeletePortA and DeleteMonitorA delete a port, and a monitor, that a printer still uses; "
      'Windows refuses with ERROR_BUSY and ERROR_PRINT_MONITOR_IN_USE'),
+    ('wine-makes-its-own-short-names', same_paths_by_other_aliases,
+     'Wine 8 gives each long name an 8.3 alias of its own, a hash of the name (C:\\Program Files is '
+     'C:\\PROG~FBU); SetFileShortNameA is not implemented: the stand-in\'s aliases are never Wine\'s'),
+    ('module-path-is-long', executable_named_long_under_wine,
+     "Wine 8's GetModuleFileNameA gives a program started by its 8.3 path its long path, where Windows gives "
+     'the path in the form the program was started by'),
 ]
 
 
@@ -132,6 +248,9 @@ def differences(sim, wine, scope, printers):
             path = (a or b)[0]
             differ('files:' + path, describe(a), describe(b) if a is None or b is None or a[1] != b[1]
                    else 'other contents')
+        elif sim.attributes.get(folded, 0) != wine.attributes.get(folded, 0):
+            differ('attributes:' + a[0], mf.format_attributes(sim.attributes.get(folded, 0)) or 'none',
+                   mf.format_attributes(wine.attributes.get(folded, 0)) or 'none')
     for folded in sorted(scope, key=lambda k: k.split('\\')):
         a, b = sim.registry.get(folded), wine.registry.get(folded)
         path = scope[folded].path
@@ -245,8 +364,9 @@ def judge(result, machine, leave_out):
     if result.second_run:
         runs.insert(0, ('first.', result.sim_first, result.wine_first))
     files, boxes = set(), 0
+    aliases = machine_aliases(machine)
     for run_name, sim_folder, wine_folder in runs:
-        sim, wine = Outcome(sim_folder, scope), Outcome(wine_folder, scope)
+        sim, wine = Outcome(sim_folder, scope, aliases), Outcome(wine_folder, scope)
         judge_run(result, run_name, sim, wine, differences(sim, wine, scope, printers), leave_out)
         files |= set(sim.tree) | set(wine.tree)
         boxes += len(sim.boxes)

@@ -46,6 +46,7 @@ Answer=6
 1=C:\\App\\QVUninst.exe
 
 [Processes]
+1=command.com /c del "C:\\App\\Copy.exe"
 
 [OpenedPrinters]
 1=Mail
@@ -76,6 +77,18 @@ def replace(name, old, new):
         assert old in texts[name], (name, old)
         texts[name] = texts[name].replace(old, new)
     return edit
+
+
+def both(*edits):
+    def edit(texts, files):
+        for each in edits:
+            each(texts, files)
+    return edit
+
+
+# Wine's own 8.3 aliases of C:\App and its executable, as its driver reports them.
+WINE_ALIAS = replace('result.ini', '[OpenedPrinters]', '[ShortNames]\n1=C:\\App|C:\\APP~FBU\n'
+                     '2=C:\\App\\QVUninst.exe|C:\\APP~FBU\\QVUNI~XY.EXE\n\n[OpenedPrinters]')
 
 
 def file_edit(path, data):
@@ -117,6 +130,11 @@ class DifferencesTest(unittest.TestCase):
             ('printer not opened', replace('result.ini', '1=Mail\n', ''), ['opened']),
             ('printer opened twice', replace('result.ini', '1=Mail\n', '1=Mail\n2=Mail\n'), ['opened']),
             ('restart outcome', replace('result.ini', '|deleted', '|kept (in use)'), ['restart']),
+            ('read-only on one side',
+             replace('machine.ini', '[Directories]', '[Attributes]\n1=C:\\App\\Readme.txt|readonly\n[Directories]'),
+             ['attributes:C:\\App\\Readme.txt']),
+            ('archive on one side',
+             replace('machine.ini', '[Directories]', '[Attributes]\nC:\\App\\Readme.txt=archive\n[Directories]'), []),
         ]
         for label, edit, expected in rows:
             with self.subTest(label), tempfile.TemporaryDirectory() as work:
@@ -177,6 +195,41 @@ class WineRulesTest(unittest.TestCase):
                 applied = [sorted(name for name, test, _ in compare.WINE_RULES if test(item, on_sim, on_wine, sim, wine))
                            for item, on_sim, on_wine in found]
                 self.assertEqual(applied, [rules] * len(found), label)
+
+
+    def test_paths_in_other_forms(self):
+        own_alias = replace('machine.ini', '[Directories]',
+                            '[ShortNames]\nC:\\App=APP~1\nC:\\App\\QVUninst.exe=QVUNIN~1.EXE\n[Directories]')
+
+        def started_as(executable):
+            return replace('machine.ini', 'Family=NT', 'Family=NT\nExecutable=' + executable)
+        by_alias = replace('result.ini', '=C:\\App\\QVUninst.exe', '=C:\\APP~1\\QVUNIN~1.EXE')
+        rows = [
+            ("each side's own aliases", both(own_alias, by_alias),
+             both(replace('result.ini', '=C:\\App\\QVUninst.exe', '=C:\\APP~FBU\\QVUNI~XY.EXE'), WINE_ALIAS),
+             {'pending': ['wine-makes-its-own-short-names'], 'restart': ['wine-makes-its-own-short-names']}),
+            ('an 8.3 form under Wine only', None,
+             both(replace('result.ini', '=C:\\App\\QVUninst', '=C:\\APP~FBU\\QVUninst'), WINE_ALIAS),
+             {'pending': [], 'restart': []}),
+            ('the delete command by an 8.3 form on one side', None,
+             both(WINE_ALIAS, replace('result.ini', '"C:\\App\\Copy.exe"', '"C:\\APP~FBU\\Copy.exe"')),
+             {'processes': []}),
+            ('the executable by its 8.3 form on the stand-in, long under Wine',
+             both(own_alias, started_as('C:\\APP~1\\QVUninst.exe'), by_alias), None,
+             {'pending': ['module-path-is-long'], 'restart': ['module-path-is-long']}),
+            ('another program by its 8.3 form on the stand-in', both(own_alias, started_as('C:\\x.exe'), by_alias),
+             None, {'pending': [], 'restart': []}),
+        ]
+        for label, sim_edit, wine_edit, rules in rows:
+            with self.subTest(label), tempfile.TemporaryDirectory() as work:
+                write_machine(os.path.join(work, 'sim'), sim_edit)
+                write_machine(os.path.join(work, 'wine'), wine_edit)
+                sim_folder = os.path.join(work, 'sim')
+                sim = compare.Outcome(sim_folder, {}, compare.machine_aliases(sim_folder))
+                wine = compare.Outcome(os.path.join(work, 'wine'), {})
+                applied = {item: sorted(name for name, test, _ in compare.WINE_RULES if test(item, a, b, sim, wine))
+                           for item, a, b in compare.differences(sim, wine, {}, ['Mail'])}
+                self.assertEqual(applied, rules, label)
 
 
 class TwoRunsTest(unittest.TestCase):

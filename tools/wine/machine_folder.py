@@ -409,6 +409,10 @@ def parse_attributes(text):
     return sum(bit for name, bit in ATTRIBUTES if name.upper() in text.upper())
 
 
+def format_attributes(bits):
+    return ','.join(name for name, bit in ATTRIBUTES if bits & bit)
+
+
 def parse_answer(text):
     return {'YES': 6, 'NO': 7, 'CANCEL': 2, 'OK': 1}.get(text.upper(), parse_number(text))
 

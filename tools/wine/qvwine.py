@@ -26,6 +26,14 @@ the run and the uninstaller run again, in the same prefix.
 A monitor's library is put in only where the machine has that file: the
 spooler of Wine 8 knows a monitor's ports only when its library loads.
 
+The machine as it is: [Locked] files are held in use by qvhold.exe while the
+uninstaller runs (open without sharing, or mapped as an image), [Attributes]
+become permission bits (read-only) and Wine's user.DOSATTRIB extended
+attribute (hidden, system), and an Executable given by an 8.3 alias is
+started by the 8.3 path Wine gives it. What a prefix can't hold (a user who
+is no administrator, a delete command run at once, a read-only directory) is
+refused with the reason.
+
 Files the runner swaps for real programs (the executable, _SETUP.DLL, the
 monitor library) are written back with the folder's own contents when they
 still exist, so that only their presence is compared. Only what the folder
@@ -114,7 +122,7 @@ class Wine:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-HELPERS = ('qvdriver.exe', 'qvhook.dll', 'qvjobs.dll', 'qvwindow.exe', 'qvmon.dll', 'command.com',
+HELPERS = ('qvdriver.exe', 'qvhook.dll', 'qvjobs.dll', 'qvwindow.exe', 'qvhold.exe', 'qvmon.dll', 'command.com',
            'setup_granted.dll', 'setup_refused.dll', 'setup_noexport.dll')
 
 
@@ -248,6 +256,38 @@ def append_reg(path, keys, code_page=1252):
 
 # ---- the machine in the prefix ---------------------------------------------------
 
+# Read-only is a file without write permission to Wine; hidden and system
+# live in the user.DOSATTRIB extended attribute (Wine 8, on file systems that
+# have them). Wine reports every file as archive.
+READ_ONLY, HIDDEN_AND_SYSTEM = 0x1, 0x6
+LAID_DOWN_ATTRIBUTES = READ_ONLY | HIDDEN_AND_SYSTEM
+DOS_ATTRIBUTES = 'user.DOSATTRIB'
+
+
+def what_wine_cannot_hold(machine):
+    """Why a prefix can't hold the machine as it is, or None."""
+    if machine.administrators != 'yes':
+        return ('[Machine] Administrators=%s: Wine\'s user holds the Administrators group, enabled'
+                % machine.administrators)
+    if machine.delete_command_runs != 'after-exit':
+        return ('[Machine] DeleteCommandRuns=%s: Wine\'s processes run as the host schedules them, not by '
+                'their priority class, so no order of the delete command and the uninstaller can be set'
+                % machine.delete_command_runs)
+    for how, path, is_dir in machine.held:
+        if mf.fold(path) == mf.fold(machine.executable) and how == 'open':
+            return '[Locked] %s=open: an executable open without sharing does not start' % path
+        if mf.fold(path) == mf.fold(machine.executable) and machine.family != 'NT':
+            return ('[Locked] %s=%s: the runner releases the files in use when the uninstaller ends, before the '
+                    'delete command runs' % (path, how))
+        if is_dir and how == 'loaded':
+            return '[Locked] %s=loaded: a directory is never loaded' % path
+    for path, is_dir, bits in machine.attributes:
+        if is_dir and bits & READ_ONLY:
+            return ('[Attributes] %s=readonly: Wine 8 removes a read-only directory, which the stand-in '
+                    'refuses as it refuses a read-only file' % path)
+    return None
+
+
 def job_of(text):
     """A machine folder's "document|paused,printing" as (document, JOB_STATUS_* bits)."""
     document, _, statuses = text.partition('|')
@@ -280,6 +320,25 @@ class Machine:
             raise RunnerError('Wine\'s Windows directory is C:\\windows; the machine has ' + self.windows_dir)
         if self.code_page not in LOCALES:
             raise RunnerError('the Wine runner lays down code pages %s only' % ', '.join(map(str, LOCALES)))
+        self._read_conditions(mf.read_machine(folder))
+
+    def _read_conditions(self, standin):
+        """The machine as it is, read as the stand-in reads it: files in use,
+        attributes and 8.3 aliases. Paths given by an alias are laid down by
+        their long form; the executable and the current directory too."""
+        given = self.executable
+        self.executable = standin.resolve(given) or given
+        self.started_by_short_path = mf.fold(self.executable) != mf.fold(given)
+        self.current_dir = standin.resolve(self.current_dir) or self.current_dir
+        nodes = sorted(standin.nodes.values(), key=lambda n: mf.fold(n.path))
+        self.held = [(n.in_use, n.path, n.is_dir) for n in nodes if n.in_use != 'no']
+        self.attributes = [(n.path, n.is_dir, n.attributes & LAID_DOWN_ATTRIBUTES) for n in nodes
+                           if n.attributes & LAID_DOWN_ATTRIBUTES]
+        self.administrators = standin.administrators
+        self.delete_command_runs = standin.delete_command_runs
+        why = what_wine_cannot_hold(self)
+        if why:
+            raise RunnerError('the machine can\'t be laid down under Wine: ' + why)
 
     def monitor_drivers(self):
         """Monitor libraries the registry names, other than Wine's own localspl.dll."""
@@ -304,12 +363,30 @@ class Prefix:
         self.root = root
         self.drive = os.path.join(root, 'drive_c')
         self.code_page = code_page
+        self.long_forms = {}  # folded 8.3 form -> long form, as Wine gave them
+
+    def learn_short_forms(self, result):
+        """Wine's 8.3 forms of the machine's paths, read by the driver before
+        the run: the run may name a path by one."""
+        for _, long_and_short in (e for _, section in mf.sections_named(result, 'ShortNames') for e in section):
+            long_path, _, short_path = long_and_short.partition('|')
+            self.long_forms[mf.fold(short_path, self.code_page)] = long_path
+
+    def long_form(self, path):
+        pieces = mf.split_path(path, self.code_page)
+        for count in range(len(pieces), 1, -1):
+            known = self.long_forms.get(mf.fold('\\'.join(pieces[:count]), self.code_page))
+            if known:
+                return '\\'.join([known] + pieces[count:])
+        return path
 
     def resolve(self, path, create_dirs=False):
         """Host path of a C:\\ path: each piece matched to an existing entry
-        regardless of case (Wine's own lookup), else taken as written."""
+        regardless of case (Wine's own lookup), else taken as written; an 8.3
+        form Wine gave is taken to its long form first."""
         if mf.fold(path[:3]) != 'C:\\':
             raise RunnerError('only drive C: is laid down: ' + path)
+        path = self.long_form(path)
         current = self.drive
         pieces = mf.split_path(path[3:], self.code_page)
         for index, piece in enumerate(pieces):
@@ -333,6 +410,23 @@ class Prefix:
 
     def put_directory(self, path):
         os.makedirs(self.resolve(path, create_dirs=True), exist_ok=True)
+
+    def set_attributes(self, path, bits):
+        host = self.resolve(path)
+        if bits & READ_ONLY:
+            os.chmod(host, os.stat(host).st_mode & ~0o222)
+        if bits & HIDDEN_AND_SYSTEM:
+            os.setxattr(host, DOS_ATTRIBUTES, b'0x%x' % (bits & HIDDEN_AND_SYSTEM))
+
+    def attributes(self, path):
+        """Read-only, hidden and system as Wine reports them."""
+        host = self.resolve(path)
+        bits = 0 if os.stat(host).st_mode & 0o222 else READ_ONLY
+        try:
+            bits |= int(os.getxattr(host, DOS_ATTRIBUTES).split(b'\0')[0], 16) & HIDDEN_AND_SYSTEM
+        except (OSError, ValueError):
+            pass
+        return bits
 
 
 def setup_library_for(result):
@@ -370,9 +464,11 @@ def lay_down(machine, prefix, wine):
             prefix.put_file(path, binary('qvmon.dll'))
             swapped.add(mf.fold(path))
     prefix.put_file(WINDOWS_DIR + '\\command.com', binary('command.com'))
-    for name in ('qvdriver.exe', 'qvhook.dll', 'qvjobs.dll', 'qvwindow.exe'):
+    for name in ('qvdriver.exe', 'qvhook.dll', 'qvjobs.dll', 'qvwindow.exe', 'qvhold.exe'):
         prefix.put_file(TOOLS_DIR + '\\' + name, binary(name))
     prefix.put_directory(TOOLS_DIR + '\\out')
+    for path, _, bits in machine.attributes:
+        prefix.set_attributes(path, bits)
     return swapped
 
 
@@ -398,11 +494,29 @@ def write_registry(machine, prefix_dir, version):
          [('Version', mf.REG_SZ, version.encode('ascii') + b'\0')])])
 
 
-def write_control(machine, prefix, answers, shots, cut_after_steps=None):
+def write_lists(machine, prefix, first_run):
+    """The driver's lists: the files to hold in use (in the first run only:
+    the restart releases them, as the stand-in's does), and the paths whose
+    8.3 forms it reads (Wine makes its own, which the run's results may
+    name). Gives the control lines that name them."""
+    lines = []
+    if machine.held and first_run:
+        held = ''.join('%s=%s\r\n' % (how, path) for how, path, _ in machine.held)
+        prefix.put_file(TOOLS_DIR + '\\hold.txt', held.encode('latin-1'))
+        lines += ['holder=' + TOOLS_DIR + '\\qvhold.exe', 'hold=' + TOOLS_DIR + '\\hold.txt']
+    paths = sorted({machine.tree[folded][0] for folded in machine.tree} | {machine.executable})
+    prefix.put_file(TOOLS_DIR + '\\paths.txt', ''.join(path + '\r\n' for path in paths).encode('latin-1'))
+    lines.append('shortnames=' + TOOLS_DIR + '\\paths.txt')
+    if machine.started_by_short_path:
+        lines.append('exe_by_short_path=1')
+    return lines
+
+
+def write_control(machine, prefix, answers, shots, cut_after_steps=None, first_run=True):
     exports = mf.top_keys(machine.registry)
     lines = ['exe=' + machine.executable, 'cwd=' + machine.current_dir, 'out=' + TOOLS_DIR + '\\out',
              'hook=' + TOOLS_DIR + '\\qvhook.dll', 'keeper=' + TOOLS_DIR + '\\qvwindow.exe',
-             'jobs=' + TOOLS_DIR + '\\qvjobs.dll', 'timeout=120']
+             'jobs=' + TOOLS_DIR + '\\qvjobs.dll', 'timeout=120'] + write_lists(machine, prefix, first_run)
     if cut_after_steps:
         lines.append('cut=%d' % cut_after_steps)
     lines += ['answer=' + a for a in answers]
@@ -504,7 +618,12 @@ def delete_at_exit(wine, prefix, command_line):
     # The name as one argument: Wine quotes it for the interpreter as the command line did.
     wine.run(prefix.root, ['cmd', '/c', 'del', name], timeout=120)
     wine.server_call(prefix.root, '-w')
-    return name, 'deleted' if kind_of(prefix, name) is None else 'kept (in use)'
+    return name, 'deleted' if kind_of(prefix, name) is None else kept_file(prefix, name)
+
+
+def kept_file(prefix, path):
+    """Why a file still there was kept, in the sim runner's words."""
+    return 'kept (read-only)' if prefix.attributes(path) & READ_ONLY else 'kept (in use)'
 
 
 def restart(wine, prefix, result):
@@ -513,6 +632,7 @@ def restart(wine, prefix, result):
     step carries out the entries pending deletion at restart, in the order
     they were made (NT family). Gives [(path, outcome)] in the sim runner's
     words."""
+    prefix.learn_short_forms(result)
     entries = []
     for _, command_line in (e for _, section in mf.sections_named(result, 'Processes') for e in section):
         if mf.fold(command_line).startswith(mf.fold(DELETE_COMMAND)):
@@ -535,7 +655,7 @@ def restart(wine, prefix, result):
         elif after is None:
             entries.append((path, 'removed' if before == 'directory' else 'deleted'))
         else:
-            entries.append((path, 'kept (not empty)' if before == 'directory' else 'kept (in use)'))
+            entries.append((path, 'kept (not empty)' if before == 'directory' else kept_file(prefix, path)))
     return entries
 
 
@@ -567,7 +687,8 @@ def export_machine(machine, prefix, swapped, out, restarted=None):
     ports = {}
     for _, entries in mf.sections_named(mf.parse_ini(mf.read_text(os.path.join(results, 'printers.ini'))), 'Printer'):
         ports[mf.get(entries, 'Name')] = mf.get(entries, 'Port', '')
-    mf.write_text(os.path.join(out, 'machine.ini'), machine_ini(machine, ports, tree))
+    attributes = [(entry[0], prefix.attributes(entry[0])) for _, entry in sorted(tree.items())]
+    mf.write_text(os.path.join(out, 'machine.ini'), machine_ini(machine, ports, tree, attributes))
     opened_log = prefix.resolve(OPENED_LOG)
     opened = [line.rstrip('\r') for line in mf.read_text(opened_log).split('\n') if line] \
         if os.path.exists(opened_log) else []
@@ -581,10 +702,10 @@ def export_machine(machine, prefix, swapped, out, restarted=None):
     return mf.parse_ini(mf.read_text(os.path.join(out, 'result.ini')))
 
 
-def machine_ini(machine, ports, tree):
+def machine_ini(machine, ports, tree, attributes):
     out = []
     for name, entries in machine.sections:
-        if mf.fold(name).startswith(('PRINTER', 'DIRECTORIES')):
+        if mf.fold(name).startswith(('PRINTER', 'DIRECTORIES', 'ATTRIBUTES')):
             continue
         out.append('[%s]' % name)
         out.extend('%s=%s' % entry for entry in entries)
@@ -597,6 +718,11 @@ def machine_ini(machine, ports, tree):
     if empty:
         out.append('[Directories]')
         out.extend('%d=%s' % (i, p) for i, p in enumerate(empty, 1))
+        out.append('')
+    kept = [(path, mf.format_attributes(bits)) for path, bits in attributes if bits]
+    if kept:
+        out.append('[Attributes]')
+        out.extend('%d=%s|%s' % (i, path, names) for i, (path, names) in enumerate(kept, 1))
         out.append('')
     return '\n'.join(out)
 
@@ -641,11 +767,11 @@ def convert_shots(prefix, shots_out):
     return saved
 
 
-def run_uninstaller(wine, machine, prefix, answers, display, shots, cut_after_steps, restart_after):
+def run_uninstaller(wine, machine, prefix, answers, display, shots, cut_after_steps, restart_after, first_run=True):
     """One run of the uninstaller in the prefix as it is, then the restart
     when asked: the uninstaller's time and what the restart did (None
     without one)."""
-    write_control(machine, prefix, answers, shots, cut_after_steps)
+    write_control(machine, prefix, answers, shots, cut_after_steps, first_run)
     output, seconds = run_driver(wine, prefix.root, display)
     sys.stdout.write(output)
     restarted = None
@@ -689,7 +815,7 @@ def run_in_fresh_prefix(wine, machine, answers, version_name, options):
             if options.second_run:
                 set_aside_first_run(machine, prefix, swapped, version_name, options.first_out, restarted)
                 more, restarted = run_uninstaller(wine, machine, prefix, answers, x.display, None, None,
-                                                  options.restart)
+                                                  options.restart, first_run=False)
                 seconds.append(more)
         result = export_machine(machine, prefix, swapped, options.out, restarted)
         version = check_family(machine, result, version_name)

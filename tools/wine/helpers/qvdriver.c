@@ -13,9 +13,14 @@
  *   passes; topmost first), driver (printer driver names to register),
  *   export (key paths), shots (folder for BMP screenshots, optional), timeout
  *   (seconds), cut (optional: qvjobs.dll ends the uninstaller right after its
- *   N-th progress step; result.ini then says whether it did, Cut=yes|no). */
+ *   N-th progress step; result.ini then says whether it did, Cut=yes|no),
+ *   holder and hold (optional: qvhold.exe and its list of files to hold in use
+ *   while the uninstaller runs), shortnames (optional: a list of paths, one a
+ *   line, whose 8.3 forms result.ini gets before the run changes anything),
+ *   exe_by_short_path (1: the uninstaller is started by its 8.3 path). */
 #include <windows.h>
 /* tlhelp32.h and winspool.h build on windows.h. */
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,7 +33,8 @@
 
 typedef struct {
   char exe[MAX_PATH], cwd[MAX_PATH], out[MAX_PATH], hook[MAX_PATH], keeper[MAX_PATH], jobs[MAX_PATH],
-      shots[MAX_PATH];
+      shots[MAX_PATH], holder[MAX_PATH], hold[MAX_PATH], shortNames[MAX_PATH];
+  int exeByShortPath;
   int answers[MAX_ITEMS], answerCount, nextAnswer;
   char windows[MAX_ITEMS][2][256];
   char windowsHex[MAX_ITEMS][2][520];
@@ -100,6 +106,34 @@ static void CopyHexField(char *field, size_t capacity, const char *hex) {
   field[length] = 0;
 }
 
+/* The control file's keys that hold one text each. */
+#define TEXT_FIELD(key, member) \
+  { key, offsetof(Control, member), sizeof(((Control *)0)->member) }
+static const struct {
+  const char *key;
+  size_t offset, size;
+} kTextFields[] = {TEXT_FIELD("exe", exe),
+                   TEXT_FIELD("cwd", cwd),
+                   TEXT_FIELD("out", out),
+                   TEXT_FIELD("hook", hook),
+                   TEXT_FIELD("keeper", keeper),
+                   TEXT_FIELD("jobs", jobs),
+                   TEXT_FIELD("shots", shots),
+                   TEXT_FIELD("cut", cutAfterSteps),
+                   TEXT_FIELD("holder", holder),
+                   TEXT_FIELD("hold", hold),
+                   TEXT_FIELD("shortnames", shortNames)};
+
+static int ReadTextField(const char *key, const char *value) {
+  size_t i;
+  for (i = 0; i < sizeof kTextFields / sizeof kTextFields[0]; ++i) {
+    if (strcmp(key, kTextFields[i].key)) continue;
+    CopyField((char *)&control + kTextFields[i].offset, kTextFields[i].size, value);
+    return 1;
+  }
+  return 0;
+}
+
 static void ReadControl(const char *path) {
   char line[2048];
   FILE *file = fopen(path, "rb");
@@ -111,22 +145,9 @@ static void ReadControl(const char *path) {
     while (length && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = 0;
     if (!value) continue;
     *value++ = 0;
-    if (!strcmp(line, "exe"))
-      CopyField(control.exe, sizeof control.exe, value);
-    else if (!strcmp(line, "cwd"))
-      CopyField(control.cwd, sizeof control.cwd, value);
-    else if (!strcmp(line, "out"))
-      CopyField(control.out, sizeof control.out, value);
-    else if (!strcmp(line, "hook"))
-      CopyField(control.hook, sizeof control.hook, value);
-    else if (!strcmp(line, "keeper"))
-      CopyField(control.keeper, sizeof control.keeper, value);
-    else if (!strcmp(line, "jobs"))
-      CopyField(control.jobs, sizeof control.jobs, value);
-    else if (!strcmp(line, "shots"))
-      CopyField(control.shots, sizeof control.shots, value);
-    else if (!strcmp(line, "cut"))
-      CopyField(control.cutAfterSteps, sizeof control.cutAfterSteps, value);
+    if (ReadTextField(line, value)) continue;
+    if (!strcmp(line, "exe_by_short_path"))
+      control.exeByShortPath = atoi(value);
     else if (!strcmp(line, "timeout"))
       control.timeoutSeconds = atoi(value);
     else if (!strcmp(line, "answer") && control.answerCount < MAX_ITEMS)
@@ -220,6 +241,45 @@ static void ArmCut(void) {
 }
 
 static int WasCut(void) { return cutEvent && WaitForSingleObject(cutEvent, 0) == WAIT_OBJECT_0; }
+
+/* The files in use: held by qvhold.exe from before the uninstaller starts
+ * until it has ended. */
+static HANDLE StartHolder(void) {
+  char line[MAX_PATH * 2 + 8];
+  HANDLE held, holder, waited[2];
+  if (!control.hold[0]) return NULL;
+  held = CreateEventA(NULL, TRUE, FALSE, "QVFilesHeld");
+  snprintf(line, sizeof line, "\"%s\" \"%s\"", control.holder, control.hold);
+  holder = StartProcess(line, NULL, NULL, NULL);
+  if (!held || !holder) Fail("cannot start the holder of the files in use");
+  waited[0] = held;
+  waited[1] = holder;
+  if (WaitForMultipleObjects(2, waited, FALSE, 60000) != WAIT_OBJECT_0)
+    Fail("the holder could not hold the files in use");
+  CloseHandle(held);
+  return holder;
+}
+
+/* Wine makes its own 8.3 aliases: they are read before the run removes
+ * anything, "LONG|SHORT" a line, for each listed path that has one. */
+static void ReadShortNames(void) {
+  char path[MAX_PATH * 2], line[MAX_PATH + 8], shortForm[MAX_PATH];
+  FILE *list, *out;
+  if (!control.shortNames[0]) return;
+  snprintf(path, sizeof path, "%s\\shortnames.txt", control.out);
+  list = fopen(control.shortNames, "rb");
+  out = fopen(path, "wb");
+  if (!list || !out) Fail("cannot read the paths or write their 8.3 forms");
+  while (fgets(line, sizeof line, list)) {
+    size_t length = strlen(line);
+    DWORD got;
+    while (length && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = 0;
+    got = GetShortPathNameA(line, shortForm, sizeof shortForm);
+    if (got && got < sizeof shortForm && lstrcmpiA(line, shortForm)) fprintf(out, "%s|%s\n", line, shortForm);
+  }
+  fclose(list);
+  fclose(out);
+}
 
 /* The last window asked for is started first, so the first ends up on top. */
 static int StartWindowKeepers(HANDLE *keepers) {
@@ -476,6 +536,19 @@ static void WriteProcesses(FILE *file) {
   fclose(log);
 }
 
+static void WriteShortNames(FILE *file) {
+  char path[MAX_PATH * 2], line[MAX_PATH * 2 + 8];
+  FILE *list;
+  unsigned long count = 0;
+  if (!control.shortNames[0]) return;
+  fputs("\n[ShortNames]\n", file);
+  snprintf(path, sizeof path, "%s\\shortnames.txt", control.out);
+  list = fopen(path, "rb");
+  if (!list) return;
+  while (fgets(line, sizeof line, list)) fprintf(file, "%lu=%s", ++count, line);
+  fclose(list);
+}
+
 static void WriteResult(DWORD exitCode) {
   char path[MAX_PATH * 2];
   FILE *file;
@@ -493,6 +566,7 @@ static void WriteResult(DWORD exitCode) {
   }
   WritePendingDeletes(file);
   WriteProcesses(file);
+  WriteShortNames(file);
   fclose(file);
 }
 
@@ -640,9 +714,9 @@ static void WaitForCommandInterpreters(void) {
 }
 
 int main(int argc, char **argv) {
-  HANDLE keepers[MAX_ITEMS], uninstaller, uninstallerThread;
+  HANDLE keepers[MAX_ITEMS], uninstaller, uninstallerThread, holder;
   HHOOK hook;
-  char commandLine[MAX_PATH + 2];
+  char commandLine[MAX_PATH + 2], exe[MAX_PATH];
   DWORD exitCode = 0, started;
   int keeperCount, i;
   if (argc != 2) {
@@ -652,10 +726,18 @@ int main(int argc, char **argv) {
   ReadControl(argv[1]);
   RegisterPrinterDrivers();
   Step("printer drivers registered");
+  ReadShortNames();
+  holder = StartHolder();
   keeperCount = StartWindowKeepers(keepers);
   hook = InstallHook();
-  Step("window keepers and hook in place");
-  snprintf(commandLine, sizeof commandLine, "\"%s\"", control.exe);
+  Step("files in use held, window keepers and hook in place");
+  strcpy(exe, control.exe);
+  if (control.exeByShortPath) {
+    DWORD length = GetShortPathNameA(control.exe, exe, sizeof exe);
+    if (!length || length >= sizeof exe) Fail("the uninstaller's path has no 8.3 form");
+  }
+  snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
+  if (control.exeByShortPath) printf("qvdriver: starting %s\n", commandLine);
   ArmCut();
   uninstaller = StartProcess(commandLine, control.cwd, &uninstallerId, &uninstallerThread);
   if (!uninstaller) Fail("cannot start the uninstaller");
@@ -682,6 +764,11 @@ int main(int argc, char **argv) {
   for (i = 0; i < keeperCount; ++i) {
     TerminateProcess(keepers[i], 0);
     CloseHandle(keepers[i]);
+  }
+  if (holder) {
+    TerminateProcess(holder, 0);
+    WaitForSingleObject(holder, 5000);
+    CloseHandle(holder);
   }
   Step("uninstaller ended");
   WaitForCommandInterpreters();
