@@ -493,7 +493,9 @@ std::string DigestOf(const std::string &bytes) {
   return Hex(hash);
 }
 
-const char *InUseName(InUse how) { return how == InUse::Open ? "open" : how == InUse::Loaded ? "loaded" : "no"; }
+const char *InUseName(InUse how) {
+  return how == InUse::Open ? "open" : how == InUse::Loaded ? "loaded" : "no";
+}
 
 std::string Fields(std::initializer_list<std::string> fields) {
   std::string line;
@@ -515,16 +517,16 @@ void DescribeKeys(const Machine &m, const RegKey &key, const std::string &path,
 }  // namespace
 
 std::string DescribeMachine(const Machine &m) {
-  std::string text = Fields({"family", m.family == Family::NT ? "NT" : "95/98"}) +
-                     Fields({"code page", std::to_string(m.codePage)}) +
-                     Fields({"windows directory", m.windowsDirectory}) +
-                     Fields({"current directory", m.currentDirectory}) + Fields({"executable", m.executablePath}) +
-                     Fields({"administrators", kAdministrators[static_cast<size_t>(m.administrators)]}) +
-                     Fields({"delete command runs", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]});
+  std::string text =
+      Fields({"family", m.family == Family::NT ? "NT" : "95/98"}) +
+      Fields({"code page", std::to_string(m.codePage)}) + Fields({"windows directory", m.windowsDirectory}) +
+      Fields({"current directory", m.currentDirectory}) + Fields({"executable", m.executablePath}) +
+      Fields({"administrators", kAdministrators[static_cast<size_t>(m.administrators)]}) +
+      Fields({"delete command runs", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]});
   for (const auto &entry : m.files) {
     const FileNode &node = entry.second;
-    text += Fields({node.isDirectory ? "directory" : "file", node.path, Hex(node.attributes), InUseName(node.inUse),
-                    node.shortName, node.isDirectory ? "" : DigestOf(node.data)});
+    text += Fields({node.isDirectory ? "directory" : "file", node.path, Hex(node.attributes),
+                    InUseName(node.inUse), node.shortName, node.isDirectory ? "" : DigestOf(node.data)});
   }
   std::map<std::string, std::string> keys;
   DescribeKeys(m, m.localMachine, "", &keys);

@@ -298,7 +298,9 @@ namespace {
 // machine that would run it at once.
 TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
   const std::string deep = "C:\\Program Files\\Lumora E-mail Printing\\" + std::string(60, 'd') + "\\Bin";
-  const std::string accented = "C:\\Program Files\\Lumora \xC9" "dition";
+  const std::string accented =
+      "C:\\Program Files\\Lumora \xC9"
+      "dition";
   const std::string kanji = "C:\\" + kTable + "\\Lumora";
   const struct {
     const char *label;
@@ -308,20 +310,44 @@ TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
     bool atStart;
     std::string deleted;  // as the command names it; "" for no command
   } cases[] = {
-      {"the path fits as it is", 1252, "C:\\Program Files\\Lumora", {}, false,
+      {"the path fits as it is",
+       1252,
+       "C:\\Program Files\\Lumora",
+       {},
+       false,
        "C:\\Program Files\\Lumora\\QVUninst.exe"},
-      {"too deep: its 8.3 form", 1252, deep,
-       {{"C:\\Program Files", "PROGRA~1"}, {"C:\\Program Files\\Lumora E-mail Printing", "LUMORA~1"},
+      {"too deep: its 8.3 form",
+       1252,
+       deep,
+       {{"C:\\Program Files", "PROGRA~1"},
+        {"C:\\Program Files\\Lumora E-mail Printing", "LUMORA~1"},
         {"C:\\Program Files\\Lumora E-mail Printing\\" + std::string(60, 'd'), "DDDDDD~1"}},
-       false, "C:\\PROGRA~1\\LUMORA~1\\DDDDDD~1\\Bin\\QVUninst.exe"},
+       false,
+       "C:\\PROGRA~1\\LUMORA~1\\DDDDDD~1\\Bin\\QVUninst.exe"},
       {"too deep and no 8.3 names: no command", 1252, deep, {}, false, ""},
-      {"a letter the OEM code page reads otherwise: its 8.3 form", 1252, accented,
-       {{"C:\\Program Files\\Lumora \xC9" "dition", "LUMORA~1"}}, false,
+      {"a letter the OEM code page reads otherwise: its 8.3 form",
+       1252,
+       accented,
+       {{"C:\\Program Files\\Lumora \xC9"
+         "dition",
+         "LUMORA~1"}},
+       false,
        "C:\\Program Files\\LUMORA~1\\QVUninst.exe"},
-      {"that letter in the 8.3 form too: no command", 1252, accented,
-       {{"C:\\Program Files\\Lumora \xC9" "dition", "\xC9" "DITION"}}, false, ""},
+      {"that letter in the 8.3 form too: no command",
+       1252,
+       accented,
+       {{"C:\\Program Files\\Lumora \xC9"
+         "dition",
+         "\xC9"
+         "DITION"}},
+       false,
+       ""},
       {"double-byte names where both code pages are one", 932, kanji, {}, false, kanji + "\\QVUninst.exe"},
-      {"a machine that would run the command at once", 1252, "C:\\Program Files\\Lumora", {}, true,
+      {"a machine that would run the command at once",
+       1252,
+       "C:\\Program Files\\Lumora",
+       {},
+       true,
        "C:\\Program Files\\Lumora\\QVUninst.exe"},
   };
   for (const auto &c : cases) {
@@ -336,8 +362,9 @@ TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
     EXPECT_EQ(test::RunUninstaller(m), 1);
     std::vector<std::string> commands;
     for (const sim::ProcessRecord &p : m.processes) commands.push_back(p.commandLine);
-    EXPECT_EQ(commands, c.deleted.empty() ? std::vector<std::string>{}
-                                           : std::vector<std::string>{"command.com /c del \"" + c.deleted + "\""});
+    EXPECT_EQ(commands, c.deleted.empty()
+                            ? std::vector<std::string>{}
+                            : std::vector<std::string>{"command.com /c del \"" + c.deleted + "\""});
     sim::Restart(m);
     EXPECT_EQ(sim::Exists(m, c.folder + "\\QVUninst.exe"), c.deleted.empty());
   }
