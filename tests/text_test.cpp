@@ -2,14 +2,13 @@
 // that doesn't fit whole is reported and never left cut in the buffer; and
 // DirectoryContains, which compares as the platform compares names in its
 // ANSI code page.
-#include "common/text.h"
-
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <functional>
 #include <string>
 
+#include "common/paths.h"
 #include "harness.h"
 
 namespace {

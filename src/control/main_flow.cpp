@@ -3,7 +3,7 @@
 // asks; on Yes removes the product behind the progress dialog, reports
 // completion and arranges the deletion of its own executable.
 #include "../common/family.h"
-#include "../common/text.h"
+#include "../common/paths.h"
 #include "../removal/removal.h"
 #include "../spooler/spooler.h"
 #include "control.h"

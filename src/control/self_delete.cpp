@@ -3,7 +3,7 @@
 // removal kept only because they held it (restart_schedule.cpp). On 95/98 a
 // hidden command interpreter deletes it once the uninstaller has exited.
 #include "../common/family.h"
-#include "../common/text.h"
+#include "../common/paths.h"
 #include "../removal/removal.h"
 #include "control.h"
 

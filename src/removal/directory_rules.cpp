@@ -2,6 +2,7 @@
 // every ancestor that comes free, [STMPATHS] entries by timed attempts on the
 // directory and its parent, sparing ROOT. Both cut working copies in place;
 // separators are found DBCS-aware so that a 0x5C trail byte never cuts.
+#include "../common/paths.h"
 #include "removal.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // The removal plan, made once the user has said Yes: the install-path chain
 // (every prefix of the installation directory but the first component, each
 // in its own node) and the step count that the progress bar runs to.
+#include "../common/paths.h"
 #include "removal.h"
 
 PathNode *head;

@@ -3,6 +3,7 @@
 // gets exactly one step per [FILES] entry and one per chain node, so that it
 // stands full at the end whatever was removed.
 #include "../common/family.h"
+#include "../common/paths.h"
 #include "../control/control.h"
 #include "../spooler/spooler.h"
 #include "removal.h"

@@ -5,6 +5,7 @@
 // holds such a file. Entries run at the restart in the order made, and a
 // folder goes only if it is empty by then: so the files first, then the
 // folders, deepest first. Nothing else is ever scheduled.
+#include "../common/paths.h"
 #include "removal.h"
 
 KeptPath *keptFiles;

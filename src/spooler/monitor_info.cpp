@@ -1,7 +1,7 @@
 // The print monitor's own values under the spooler's Monitors key, and the
 // registry reading that the port table shares: key names safe to put in a
 // path, and text values that never leave a field cut or half-written.
-#include "../common/text.h"
+#include "../common/paths.h"
 #include "spooler.h"
 
 int IsSingleKeyName(const char *name) { return name[0] && !*NextPathSeparator(name); }
