@@ -106,7 +106,7 @@ bool SetAttributes(Machine &m, const std::string &path, DWORD attributes) {
 }
 
 bool IsImageInUse(const Machine &m, const std::string &foldedPath) {
-  if (FoldPath(m, m.executablePath) == foldedPath) return true;
+  if (!m.imagePath.empty() && FoldPath(m, m.imagePath) == foldedPath) return true;
   for (const auto &library : m.loadedLibraries)
     if (library.second == foldedPath) return true;
   return false;

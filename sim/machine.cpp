@@ -73,6 +73,7 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   machine.childProcesses.clear();
   machine.priorityClass = NORMAL_PRIORITY_CLASS;
   machine.threadPriority = THREAD_PRIORITY_NORMAL;
+  machine.imagePath = ExecutablePathOf(machine);
   int result;
   if (setjmp(processExit) == 0) {
     result = entry();
@@ -80,6 +81,7 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
     result = exitCode;
   }
   if (machine.onProcessEnd) machine.onProcessEnd();
+  machine.imagePath.clear();
   leftovers.memoryBlocks = static_cast<int>(machine.allocations.size());
   leftovers.registryKeys = static_cast<int>(machine.openKeys.size());
   leftovers.printers = static_cast<int>(machine.openPrinters.size());

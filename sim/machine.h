@@ -192,6 +192,10 @@ struct Machine {
   DeleteCommandRuns deleteCommandRuns = DeleteCommandRuns::AfterExit;
   std::string windowsDirectory = "C:\\WINDOWS";
   std::string executablePath = "C:\\Program Files\\Lumora\\QVUninst.exe";
+  // The running executable's path as the loader keeps it: taken whole as the
+  // process starts (ExecutablePathOf), whatever its current directory
+  // becomes; "" when no process runs.
+  std::string imagePath;
   std::string currentDirectory = "C:\\WINDOWS";  // of the running process
 
   std::map<std::string, FileNode> files;  // key: FoldPath(path)

@@ -64,7 +64,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
   Machine &m = sim::Current();
   DWORD result = 0;
   if (!sim::ShouldFail(m, "GetModuleFileNameA") && nSize > 0) {
-    const std::string path = sim::ExecutablePathOf(m);
+    const std::string &path = m.imagePath;
     if (path.size() < nSize) {
       path.copy(lpFilename, path.size());
       lpFilename[path.size()] = 0;

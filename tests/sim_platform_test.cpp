@@ -193,13 +193,17 @@ TEST(SimProcess, ModuleFileNameIsTheNormalisedPath) {
       {1252, "C:\\Apps\\\x95\\\\QVUninst.exe", "C:\\Apps\\\x95\\QVUninst.exe"},
       {932, "C:\\Apps\\\x95\x5C\\QVUninst.exe", "C:\\Apps\\\x95\x5C\\QVUninst.exe"},
       {1252, "C:\\PROGRA~1\\Lumora\\QVUninst.exe", "C:\\PROGRA~1\\Lumora\\QVUninst.exe"},
+      // Made full as the process starts: a later change of directory changes nothing.
+      {1252, "Tool\\QVUninst.exe", "C:\\WINDOWS\\Tool\\QVUninst.exe"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.executable);
     sim::Machine m = test::NewMachine(sim::Family::NT, row.codePage);
     m.executablePath = row.executable;
+    sim::AddDirectory(m, "C:\\Other");
     std::string reported;
     test::RunInProcess(m, [&] {
+      SetCurrentDirectoryA("C:\\Other");
       char path[MAX_PATH];
       DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
       reported.assign(path, length);

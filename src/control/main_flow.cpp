@@ -99,7 +99,8 @@ int NoJobsOnMonitorPorts(void) {
 void LeaveCurrentDirectory(void) {
   char windowsDirectory[MAX_PATH];
   UINT length = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
-  if (length > 0 && length < sizeof windowsDirectory) SetCurrentDirectoryA(windowsDirectory);
+  if (length > 0 && length < sizeof windowsDirectory && IsFullPath(windowsDirectory))
+    SetCurrentDirectoryA(windowsDirectory);
 }
 
 int UserConfirms(void) {
