@@ -79,11 +79,31 @@ TextSize CountPathPieces(const char *path) {
   return count;
 }
 
+namespace {
+// Components as the platform counts them when it opens a path: a forward
+// slash separates them too.
+TextSize CountPlatformPieces(const char *path) {
+  TextSize count = 0;
+  int inPiece = 0;
+  for (const char *c = path; *c; ++c) {
+    if (*c == '\\' || *c == '/') {
+      inPiece = 0;
+      continue;
+    }
+    if (!inPiece) ++count;
+    inPiece = 1;
+    if (IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1]) ++c;
+  }
+  return count;
+}
+}  // namespace
+
 // A short form with another number of components names another path: one
 // the platform resolved differently (a dangling lead byte dropped, say).
 int ReadShortPath(const char *path, char *shortPath) {
   DWORD length = GetShortPathNameA(path, shortPath, MAX_PATH);
-  if (length > 0 && length < MAX_PATH && CountPathPieces(shortPath) == CountPathPieces(path)) return 1;
+  if (length > 0 && length < MAX_PATH && CountPlatformPieces(shortPath) == CountPlatformPieces(path))
+    return 1;
   shortPath[0] = 0;
   return 0;
 }
