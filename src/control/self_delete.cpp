@@ -83,8 +83,11 @@ void ScheduleSelfDelete(void) {
     return;
   }
   // Deleted when the system next starts; no result is reported. A cut path
-  // is never named, but the folders kept for other files still are.
+  // is never named, nor one scheduled already (the executable listed among
+  // the files when it could not be remembered first); the folders kept for
+  // other files are scheduled all the same.
   char ownPath[kOwnPathSizeNt];
-  if (ReadOwnPath(ownPath, sizeof ownPath)) MoveFileExA(ownPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (ReadOwnPath(ownPath, sizeof ownPath) && !IsScheduledAtRestart(ownPath))
+    MoveFileExA(ownPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
   ScheduleKeptFolders();
 }

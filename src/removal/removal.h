@@ -51,6 +51,7 @@ int DeleteUninstallEntry(const char *name);
 // folders kept only because they hold one.
 struct KeptPath {
   KeptPath *next;
+  int scheduled;  // already scheduled (a listed file), not only remembered (the executable)
   TextSize depth;
   char path[MAX_PATH];
   char shortPath[MAX_PATH];  // "" when the platform gives none whole
@@ -65,5 +66,7 @@ extern KeptPath *keptFolders;
 // folders are scheduled, deepest first, by ScheduleKeptFolders.
 void ScheduleFileAtRestart(const char *path);
 void KeepFileForRestart(const char *path);
+// 1 when a file scheduled already names path: the executable listed among the files.
+int IsScheduledAtRestart(const char *path);
 int KeepFolderForRestart(const char *folder);
 void ScheduleKeptFolders(void);

@@ -60,19 +60,33 @@ void FreeKeptPaths(KeptPath **list) {
 }
 }  // namespace
 
-void KeepFileForRestart(const char *path) {
+namespace {
+const KeptPath *FindKeptFile(const char *path) {
+  for (const KeptPath *file = keptFiles; file; file = file->next)
+    if (NamesSameFile(file->path, path)) return file;
+  return NULL;
+}
+
+void Remember(const char *path, int scheduled) {
   KeptPath *file = NewKeptPath(path);
   if (!file) return;
+  file->scheduled = scheduled;
   file->next = keptFiles;
   keptFiles = file;
 }
+}  // namespace
+
+void KeepFileForRestart(const char *path) { Remember(path, 0); }
 
 // A file already kept (the executable, listed among the files) is not
 // scheduled twice: the self-deletion schedules the executable last.
 void ScheduleFileAtRestart(const char *path) {
-  for (const KeptPath *file = keptFiles; file; file = file->next)
-    if (NamesSameFile(file->path, path)) return;
-  if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) KeepFileForRestart(path);
+  if (!FindKeptFile(path) && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) Remember(path, 1);
+}
+
+int IsScheduledAtRestart(const char *path) {
+  const KeptPath *file = FindKeptFile(path);
+  return file && file->scheduled;
 }
 
 // Only a full path below its root: the walk-up's last cut, a bare drive,
