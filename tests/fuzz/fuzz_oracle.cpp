@@ -285,7 +285,11 @@ Expectations Expect(const sim::Machine &m) {
   std::string entry = Value(ini, "UnInstKey", "UnInstKey");
   if (!entry.empty() && Whole(entry, kEntryMax)) {
     e.entryKeyArg = std::string(kUninstallRoot) + "\\" + entry;
-    e.entryKey = sim::Fold(m, e.entryKeyArg);
+    // The registry takes one trailing backslash for none.
+    std::vector<size_t> cuts = Separators(m, e.entryKeyArg);
+    std::string named = e.entryKeyArg;
+    if (!cuts.empty() && cuts.back() + 1 == named.size()) named.pop_back();
+    e.entryKey = sim::Fold(m, named);
   }
   std::string monitor = Value(ini, "LPR", "Monitor");
   if (!monitor.empty() && Whole(monitor, kMonitorMax)) {
