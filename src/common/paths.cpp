@@ -40,9 +40,7 @@ int IsFullPath(const char *path) {
 
 namespace {
 char FoldLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-}  // namespace
 
-namespace {
 // How far path begins with prefix, compared character by character: a lead
 // byte and its trail byte as one character, exactly; single-byte letters
 // regardless of case. -1 when it does not.

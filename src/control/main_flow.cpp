@@ -109,7 +109,6 @@ int UserConfirms(void) {
   FormatTextWhole(question, sizeof question, "%s\n%s", catalog.DIALOG00, catalog.DIALOG01);
   return MessageBoxA(NULL, question, catalog.TitleDIALOG, kQuestionStyle) == IDYES;
 }
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {

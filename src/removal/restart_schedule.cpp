@@ -58,9 +58,7 @@ void FreeKeptPaths(KeptPath **list) {
     *list = next;
   }
 }
-}  // namespace
 
-namespace {
 const KeptPath *FindKeptFile(const char *path) {
   for (const KeptPath *file = keptFiles; file; file = file->next)
     if (NamesSameFile(file->path, path)) return file;

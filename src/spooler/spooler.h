@@ -12,10 +12,7 @@ enum { kMonitorKeyPathSize = 256, kPortsKeyPathSize = 256, kPortKeyPathSize = 26
 // The longest monitor name whose every key path fits (the Ports key path is
 // the tightest). A longer name is taken for no monitor at all: with its
 // ports out of reach, its jobs could not be checked nor its ports deleted.
-enum {
-  kMonitorNameMax = kPortsKeyPathSize - sizeof(MONITORS_ROOT "\\"
-                                                             "\\Ports")
-};
+enum { kMonitorNameMax = kPortsKeyPathSize - sizeof(MONITORS_ROOT "\\" /* name */ "\\Ports") };
 // What the port table keeps of a port's "PortName": 32 characters.
 enum { kPortNameReadSize = 33 };
 
