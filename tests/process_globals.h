@@ -23,6 +23,9 @@ inline void ResetProcessGlobals() {
   portTable = nullptr;
   keptFiles = nullptr;
   keptFolders = nullptr;
+  chainReachesInstallFolder = 0;
+  memset(stayedNames, 0, sizeof stayedNames);
+  stayedCount = 0;
 }
 
 }  // namespace test

@@ -69,6 +69,21 @@ int PathsEqual(const char *path, const char *other) {
   return at >= 0 && other[at] == 0;
 }
 
+int BeginsWith(const char *text, const char *prefix) { return MatchPrefix(prefix, text) >= 0; }
+
+int ClearReadOnly(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+         SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+int DosReadsAsWritten(const char *text) {
+  if (GetACP() == GetOEMCP()) return 1;
+  for (const char *c = text; *c; ++c)
+    if (static_cast<BYTE>(*c) >= 0x80) return 0;
+  return 1;
+}
+
 TextSize CountPathPieces(const char *path) {
   const char *piece;
   TextSize length;

@@ -32,6 +32,18 @@ int DirectoryContains(const char *directory, const char *path);
 // 1 when the two name the same path, compared as DirectoryContains does.
 int PathsEqual(const char *path, const char *other);
 
+// 1 when text begins with prefix, compared as PathsEqual compares.
+int BeginsWith(const char *text, const char *prefix);
+
+// 1 when the file at path was read-only and no longer is; its other
+// attributes are kept.
+int ClearReadOnly(const char *path);
+
+// 1 when a DOS program, which reads bytes through the OEM code page, reads
+// text as written: plain ASCII does, and anything does where the ANSI and OEM
+// code pages are one.
+int DosReadsAsWritten(const char *text);
+
 // The number of non-empty pieces between backslashes: a path's depth.
 TextSize CountPathPieces(const char *path);
 

@@ -41,6 +41,11 @@ int CopyTextWhole(char *dst, TextSize capacity, const char *src) {
   return 1;
 }
 
+int AppendTextWhole(char *dst, TextSize capacity, const char *src) {
+  TextSize used = TextLength(dst);
+  return used < capacity && CopyTextWhole(dst + used, capacity - used, src);
+}
+
 int FormatTextWhole(char *dst, TextSize capacity, const char *format, ...) {
   if (capacity == 0) return 0;
   va_list args;

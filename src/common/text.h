@@ -20,6 +20,8 @@ int ComparePrefix(const char *text, const char *prefix, TextSize length);
 // Copies src whole into dst (capacity counts the terminator) and gives 1; when
 // it does not fit, dst becomes "" and the result is 0.
 int CopyTextWhole(char *dst, TextSize capacity, const char *src);
+// Appends src to the text in dst, whole: 1 when it fits, else 0 with dst as it was.
+int AppendTextWhole(char *dst, TextSize capacity, const char *src);
 
 // Formats into dst with "%s" (the next text argument) and "%%" as the only
 // conversions. Gives 1 when the whole result fits; otherwise dst becomes ""

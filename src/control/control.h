@@ -18,6 +18,10 @@ struct MessageCatalog {
   char DIALOG01[kCatalogTextSize];
   char MSGBOX00[kCatalogTextSize];
   char TitleMSGBOX[kCatalogTextSize];  // [TITLE] MSGBOX: caption of the completion box
+  // What the completion box adds when the removal is not complete yet.
+  char MSGBOX01[kCatalogTextSize];  // a restart finishes it
+  char MSGBOX02[kCatalogTextSize];  // heads the list of what stayed
+  char MSGBOX03[kCatalogTextSize];  // follows the number of those not named
 };
 
 extern HINSTANCE instanceHandle;
@@ -37,6 +41,7 @@ INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 void RunRemovalBehindProgressDialog(void);
 int TokenHoldsAdministrators(void);
 void KeepExecutableForRestart(void);
+void ShowCompletion(void);
 void ScheduleSelfDelete(void);
 void SpawnDeleteCommand(void);
 

@@ -127,7 +127,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   LeaveCurrentDirectory();
   KeepExecutableForRestart();
   RunRemovalBehindProgressDialog();
-  MessageBoxA(NULL, catalog.MSGBOX00, catalog.TitleMSGBOX, MB_OK);
+  ShowCompletion();
   ScheduleSelfDelete();
   return 1;
 }

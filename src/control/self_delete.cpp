@@ -27,11 +27,7 @@ int ReadOwnPath(char *path, DWORD capacity) {
 // ASCII does, anything does where both code pages are one).
 int DosCommandTakes(const char *path) {
   // The tail is DELETE_COMMAND_TAIL with the path for its "%s".
-  if (TextLength(path) + sizeof(DELETE_COMMAND_TAIL) - sizeof "%s" > kCommandTailMax) return 0;
-  if (GetACP() == GetOEMCP()) return 1;
-  for (const char *c = path; *c; ++c)
-    if (static_cast<BYTE>(*c) >= 0x80) return 0;
-  return 1;
+  return TextLength(path) + sizeof(DELETE_COMMAND_TAIL) - sizeof "%s" <= kCommandTailMax && DosReadsAsWritten(path);
 }
 
 // The executable's path as the command can take it: as it is, or in its 8.3
@@ -71,23 +67,28 @@ void SpawnDeleteCommand(void) {
 }
 
 // Remembered before the removal, so that the folders holding the executable
-// are kept for the restart, whatever form its path was started by.
+// are kept for the restart, whatever form its path was started by, and so
+// that the executable listed among the files is left to the self-deletion.
+// Copied from a CD, it may be read-only, which both the restart and del
+// refuse: the attribute goes now. When it can't, the deletion is arranged
+// all the same, and the executable stays.
 void KeepExecutableForRestart(void) {
-  char ownPath[kOwnPathSizeNt];
-  if (IsWindowsNt() && ReadOwnPath(ownPath, sizeof ownPath)) KeepFileForRestart(ownPath);
+  char ownPath[kOwnPathSize9x];
+  if (!ReadOwnPath(ownPath, IsWindowsNt() ? kOwnPathSizeNt : kOwnPathSize9x)) return;
+  ClearReadOnly(ownPath);
+  KeepFileForRestart(ownPath);
 }
 
 void ScheduleSelfDelete(void) {
+  char ownPath[kOwnPathSizeNt];
   if (!IsWindowsNt()) {
     SpawnDeleteCommand();
-    return;
-  }
-  // Deleted when the system next starts; no result is reported. A cut path
-  // is never named, nor one scheduled already (the executable listed among
-  // the files when it could not be remembered first); the folders kept for
-  // other files are scheduled all the same.
-  char ownPath[kOwnPathSizeNt];
-  if (ReadOwnPath(ownPath, sizeof ownPath) && !IsScheduledAtRestart(ownPath))
+  } else if (ReadOwnPath(ownPath, sizeof ownPath) && !IsScheduledAtRestart(ownPath)) {
+    // Deleted when the system next starts; no result is reported. A cut path
+    // is never named, nor one scheduled already (the executable listed among
+    // the files when it could not be remembered first); the folders kept for
+    // other files are scheduled all the same.
     MoveFileExA(ownPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
   ScheduleKeptFolders();
 }

@@ -35,7 +35,7 @@ int RemoveDirectoryWalkUp(const char *path) {
   char working[kWorkingPathSize];
   // An entry longer than the working copy would be acted on cut: leave it.
   if (!CopyTextWhole(working, sizeof working, path)) return 1;
-  if (!RemoveDirectoryA(working)) KeepFolderForRestart(working);
+  if (!RemoveDirectoryA(working)) NoteFolderIfStayed(working);
   // The walk goes on past a folder that is already gone (a run cut short
   // took it) and past one kept only by what waits for the restart: their
   // parents may be empty, or come free at the restart, all the same.
@@ -55,7 +55,7 @@ int RemoveDirectoryWithRetry(const char *path, const char *root) {
   if (!CopyTextWhole(rootCopy, sizeof rootCopy, root)) return 1;
   StripOneTrailingSeparator(rootCopy);
   AttemptTenTimes(working);
-  KeepFolderForRestart(working);
+  NoteFolderIfStayed(working);
   char *cut = LastPathSeparator(working);
   if (!cut) return 1;
   *cut = 0;

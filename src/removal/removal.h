@@ -19,6 +19,9 @@ struct PathNode {
 extern PathNode *head;
 extern PathNode *tail;
 extern DWORD stepCount;
+// The chain's deepest node is the install folder itself: 0 when the path
+// went on past a prefix too long for a node.
+extern int chainReachesInstallFolder;
 
 // How a manifest value arrived. A cut value is never acted on: a cut path can
 // name another file, directory or key.
@@ -46,6 +49,11 @@ int RemoveDirectoryWalkUp(const char *path);
 int RemoveDirectoryWithRetry(const char *path, const char *root);
 int DeleteUninstallEntry(const char *name);
 
+// The full path of a file in the Windows directory, into kWindowsFilePathSize
+// bytes; 0 when it does not fit whole.
+enum { kWindowsFilePathSize = MAX_PATH + 16 };
+int FormWindowsFilePath(char *path, const char *fileName);
+
 // What is left for the restart, kept until the self-deletion schedules it:
 // the files in use (the executable among them) and, deepest first, the
 // folders kept only because they hold one.
@@ -59,14 +67,33 @@ struct KeptPath {
 extern KeptPath *keptFiles;
 extern KeptPath *keptFolders;
 
-// Left for the restart (NT family; see restart_schedule.cpp). A file in use
-// is scheduled at once and remembered; the executable is only remembered
-// (it is scheduled last, by the self-deletion). A folder whose removal
-// failed is kept, and gives 1, when it holds a remembered file; the kept
-// folders are scheduled, deepest first, by ScheduleKeptFolders.
-void ScheduleFileAtRestart(const char *path);
+// Left for the restart (see restart_schedule.cpp). A listed file in use is
+// remembered and then scheduled at once: 1 when it waits for the restart, or
+// is kept already (the executable, listed among the files). The executable is
+// only remembered; the self-deletion schedules it last. A folder whose removal
+// failed gives 1 when it waits for the restart (NT: it holds a remembered
+// file, and ScheduleKeptFolders schedules it, deepest first) or holds the
+// executable (95/98, where nothing removes a folder at the restart).
+int ScheduleFileAtRestart(const char *path);
 void KeepFileForRestart(const char *path);
 // 1 when a file scheduled already names path: the executable listed among the files.
 int IsScheduledAtRestart(const char *path);
+// 1 when a listed file waits for the restart, on either family.
+int AListedFileWaitsForRestart(void);
 int KeepFolderForRestart(const char *folder);
 void ScheduleKeptFolders(void);
+// 95/98: the file's deletion entered in WININIT.INI by its short path.
+int EnterDeletionInWininit(const char *shortPath);
+
+// What the removal tried and could not take, and nothing will, for the
+// completion box: each item once, in the order found. The first
+// kStayedNamesKept are named (a path or entry of up to 260 characters, a
+// monitor name); every item is counted.
+enum { kStayedNamesKept = 16, kStayedNameSize = MAX_PATH + 2 };
+extern char stayedNames[kStayedNamesKept][kStayedNameSize];
+extern DWORD stayedCount;
+void NoteStayed(const char *name);
+void NoteIfStillThere(const char *path);
+// A folder the removal could not take, unless it waits for the restart or
+// holds the executable.
+void NoteFolderIfStayed(const char *folder);

@@ -7,6 +7,7 @@
 PathNode *head;
 PathNode *tail;
 DWORD stepCount;
+int chainReachesInstallFolder;
 
 namespace {
 enum { kInstallPathMax = 259, kListKeySize = 16, kFilesProbeMax = 127 };
@@ -43,13 +44,17 @@ void BuildInstallPathChain(const char *installPath) {
       !(Append(prefix, "\\\\", 2) && AppendNextPiece(prefix, &cursor) && Append(prefix, "\\", 1)))
     return;
   if (!AppendNextPiece(prefix, &cursor)) return;
-  while (Append(prefix, "\\", 1) && AppendNextPiece(prefix, &cursor)) {
+  const char *piece;
+  TextSize length;
+  while (NextPathPiece(&cursor, &piece, &length)) {
+    if (!Append(prefix, "\\", 1) || !Append(prefix, piece, length)) return;
     PathNode *node;
     AllocPathNode(&node);
     CopyTextWhole(node->path, sizeof node->path, prefix);
     AppendPathNode(&node);
     ++stepCount;
   }
+  chainReachesInstallFolder = 1;
 }
 
 // Every [FILES] entry up to the first missing one is a step, whole or cut:

@@ -2,7 +2,6 @@
 // progress dialog. Every result is ignored and every stage runs; the bar
 // gets exactly one step per [FILES] entry and one per chain node, so that it
 // stands full at the end whatever was removed.
-#include "../common/family.h"
 #include "../common/paths.h"
 #include "../control/control.h"
 #include "../spooler/spooler.h"
@@ -15,9 +14,6 @@ enum {
   kDirectoryEntryMax = 259,  // the directory rules' working copies hold no more
   kRootMax = 259,
   kEntryNameMax = 259,
-  // Large enough for any Windows directory plus one backslash and a file name.
-  kWindowsPathSize = MAX_PATH,
-  kIniPathSize = MAX_PATH + 16
 };
 
 void SendStep(void) { SendMessageA(progressBar, PBM_STEPIT, 0, 0); }
@@ -43,15 +39,7 @@ void RemoveMonitorAndPorts(void) {
   LoadPortTable(monitor);
   RemovePortsAndMonitor(monitor);
   FreePortTable();
-}
-
-// The full path of one of the uninstaller's INI files in the Windows
-// directory; 0 when it does not fit whole.
-int FormWindowsFilePath(char *path, const char *fileName) {
-  char windowsDirectory[kWindowsPathSize];
-  UINT length = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
-  if (length == 0 || length >= sizeof windowsDirectory) return 0;
-  return FormatTextWhole(path, kIniPathSize, "%s\\%s", windowsDirectory, fileName);
+  if (MonitorIsRegistered(monitor)) NoteStayed(monitor);
 }
 
 // The INI files are read up to their own stage: an installer that listed
@@ -60,7 +48,7 @@ int FormWindowsFilePath(char *path, const char *fileName) {
 // so an entry names one only when its last component is that name.
 int NamesWindowsFile(char *entry, const char *fileName) {
   const char *separator = LastPathSeparator(entry);
-  char path[kIniPathSize];
+  char path[kWindowsFilePathSize];
   return separator && PathsEqual(separator + 1, fileName) && FormWindowsFilePath(path, fileName) &&
          NamesSameFile(entry, path);
 }
@@ -76,20 +64,21 @@ int IsInUse(DWORD error) {
 }
 
 // A listed file that is read-only (copied from a CD, say) loses the attribute
-// and is deleted. One that is in use stays; on the NT family it is deleted at
-// the restart, the attribute cleared, as the restart keeps a read-only file.
+// and is deleted. One that is in use is deleted at the restart, the attribute
+// cleared, as the restart keeps a read-only file. One that stays all the same
+// is said to. (A path that is not there has every attribute bit set, so it
+// reads as a directory here.)
 void DeleteListedFile(const char *path) {
   if (DeleteFileA(path)) return;
   DWORD error = GetLastError();
-  if (!IsInUse(error)) return;
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
-      SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
-    if (DeleteFileA(path)) return;
-    error = GetLastError();
+  if (IsInUse(error) && !(GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (ClearReadOnly(path)) {
+      if (DeleteFileA(path)) return;
+      error = GetLastError();
+    }
+    if (IsInUse(error) && ScheduleFileAtRestart(path)) return;
   }
-  if (IsWindowsNt() && IsInUse(error)) ScheduleFileAtRestart(path);
+  NoteIfStillThere(path);
 }
 
 // A cut entry could name another file, and one that is not a full path
@@ -129,18 +118,31 @@ void RemoveDirectoriesWithRetry(void) {
 }
 
 void DeleteWindowsFile(const char *fileName) {
-  char path[kIniPathSize];
-  if (FormWindowsFilePath(path, fileName)) DeleteFileA(path);
+  char path[kWindowsFilePathSize];
+  if (FormWindowsFilePath(path, fileName) && !DeleteFileA(path)) NoteIfStillThere(path);
 }
 
-// Deepest first: a level that still holds something stays, and so do its parents.
+// Deepest first: a level that still holds something stays, and so do its
+// parents. Only the install folder itself is named when it stays: the
+// prefixes above it (C:\Program Files) are tried too, but are not the
+// product's.
 void RemoveInstallPathChain(void) {
   for (PathNode *node = tail; node; node = node->prev) {
-    if (!RemoveDirectoryA(node->path)) KeepFolderForRestart(node->path);
+    if (!RemoveDirectoryA(node->path) && !KeepFolderForRestart(node->path) && node == tail &&
+        chainReachesInstallFolder)
+      NoteIfStillThere(node->path);
     SendStep();
   }
 }
 }  // namespace
+
+// Large enough for any Windows directory.
+int FormWindowsFilePath(char *path, const char *fileName) {
+  char windowsDirectory[MAX_PATH];
+  UINT length = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
+  if (length == 0 || length >= sizeof windowsDirectory) return 0;
+  return FormatTextWhole(path, kWindowsFilePathSize, "%s\\%s", windowsDirectory, fileName);
+}
 
 void RunRemovalSequence(void) {
   RemoveUninstallEntry();

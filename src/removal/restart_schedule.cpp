@@ -1,10 +1,12 @@
-// What the removal leaves for the restart on the NT family. A file the
-// removal could not take because it is in use (the executable itself, or a
-// listed file another program holds open) is deleted when the system next
-// starts; so is every folder the removal could not remove only because it
-// holds such a file. Entries run at the restart in the order made, and a
-// folder goes only if it is empty by then: so the files first, then the
-// folders, deepest first. Nothing else is ever scheduled.
+// What the removal leaves for the restart. A file the removal could not take
+// because it is in use (the executable itself, or a listed file another
+// program holds open) is deleted when the system next starts: on the NT family
+// by MoveFileExA, and so is every folder the removal could not remove only
+// because it holds such a file (entries run at the restart in the order made,
+// and a folder goes only if it is empty by then: so the files first, then the
+// folders, deepest first); on 95/98 through WININIT.INI, which deletes files
+// only. Nothing else is ever scheduled.
+#include "../common/family.h"
 #include "../common/paths.h"
 #include "removal.h"
 
@@ -26,10 +28,13 @@ KeptPath *NewKeptPath(const char *path) {
   return kept;
 }
 
+// On 95/98 only the executable counts: nothing removes a folder there at
+// the restart.
 int HoldsKeptFile(const KeptPath *folder) {
   for (const KeptPath *file = keptFiles; file; file = file->next)
-    if (DirectoryContains(folder->path, file->path) ||
-        (folder->shortPath[0] && file->shortPath[0] && DirectoryContains(folder->shortPath, file->shortPath)))
+    if ((IsWindowsNt() || !file->scheduled) &&
+        (DirectoryContains(folder->path, file->path) ||
+         (folder->shortPath[0] && file->shortPath[0] && DirectoryContains(folder->shortPath, file->shortPath))))
       return 1;
   return 0;
 }
@@ -65,26 +70,50 @@ const KeptPath *FindKeptFile(const char *path) {
   return NULL;
 }
 
-void Remember(const char *path, int scheduled) {
-  KeptPath *file = NewKeptPath(path);
-  if (!file) return;
-  file->scheduled = scheduled;
+void Remember(KeptPath *file) {
   file->next = keptFiles;
   keptFiles = file;
 }
+
+// By the family, never by what MoveFileExA says: on 95/98 it is a stub.
+int ArrangeDeletionAtRestart(const KeptPath *file) {
+  if (IsWindowsNt()) return MoveFileExA(file->path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return EnterDeletionInWininit(file->shortPath);
+}
 }  // namespace
 
-void KeepFileForRestart(const char *path) { Remember(path, 0); }
+void KeepFileForRestart(const char *path) {
+  KeptPath *file = NewKeptPath(path);
+  if (file) Remember(file);
+}
 
-// A file already kept (the executable, listed among the files) is not
-// scheduled twice: the self-deletion schedules the executable last.
-void ScheduleFileAtRestart(const char *path) {
-  if (!FindKeptFile(path) && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) Remember(path, 1);
+// A file already kept (the executable, listed among the files; a file listed
+// twice) is not scheduled twice: the self-deletion schedules the executable
+// last. One that can't be remembered is not scheduled at all: it would be
+// scheduled again if listed twice, and its folders never; it stays, and the
+// completion box says so.
+int ScheduleFileAtRestart(const char *path) {
+  if (FindKeptFile(path)) return 1;
+  KeptPath *file = NewKeptPath(path);
+  if (!file) return 0;
+  if (!ArrangeDeletionAtRestart(file)) {
+    LocalFree(file);
+    return 0;
+  }
+  file->scheduled = 1;
+  Remember(file);
+  return 1;
 }
 
 int IsScheduledAtRestart(const char *path) {
   const KeptPath *file = FindKeptFile(path);
   return file && file->scheduled;
+}
+
+int AListedFileWaitsForRestart(void) {
+  for (const KeptPath *file = keptFiles; file; file = file->next)
+    if (file->scheduled) return 1;
+  return 0;
 }
 
 // Only a full path below its root: the walk-up's last cut, a bare drive,
@@ -93,12 +122,12 @@ int KeepFolderForRestart(const char *folder) {
   if (!keptFiles || !IsFullPath(folder) || CountPathPieces(folder) <= (IsUncPath(folder) ? 2u : 1u)) return 0;
   KeptPath *kept = NewKeptPath(folder);
   if (!kept) return 0;
-  if (!HoldsKeptFile(kept)) {
+  int holds = HoldsKeptFile(kept);
+  if (holds && IsWindowsNt())
+    InsertByDepth(kept);
+  else
     LocalFree(kept);
-    return 0;
-  }
-  InsertByDepth(kept);
-  return 1;
+  return holds;
 }
 
 void ScheduleKeptFolders(void) {

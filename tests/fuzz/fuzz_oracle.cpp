@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "../run_leftovers.h"
+#include "removal/removal.h"
 
 namespace fuzz {
 
@@ -171,14 +172,99 @@ std::string CheckCalls(const Expectations &e, const sim::Machine &after) {
   for (const sim::Call &c : sim::CallsTo(after, "DeleteMonitorA"))
     if (c.args[2] != e.monitor) return "DeleteMonitorA on " + c.args[2];
   for (const sim::Call &c : sim::CallsTo(after, "SetFileAttributesA"))
-    if (!e.listedFiles.count(c.args[0])) return "SetFileAttributesA on what is no listed file: " + c.args[0];
+    if (!e.listedFiles.count(c.args[0]) && c.args[0] != e.ownImage)
+      return "SetFileAttributesA on what is neither a listed file nor the executable: " + c.args[0];
   for (const sim::Call &c : sim::CallsTo(after, "LoadLibraryA"))
     if (c.args[0] != e.setupLibrary) return "LoadLibraryA on " + c.args[0];
   return CheckScheduled(e, after);
 }
 
+std::vector<std::string> Lines(const std::string &text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    lines.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return lines;
+}
+
+// WININIT.INI changes only on 95/98, by lines NUL=PATH naming listed files,
+// each once, inside a [rename] section; every other byte stays, but for a
+// line end given to an unterminated last line and a section made when there
+// was none.
+std::string CheckWininit(const Expectations &e, const sim::Machine &after, const State &now) {
+  auto was = e.before.files.find(e.wininit);
+  auto is = now.files.find(e.wininit);
+  if (is == now.files.end()) return was == e.before.files.end() ? "" : "WININIT.INI went";
+  std::string before = was == e.before.files.end() ? "" : was->second.substr(1);
+  if (was != e.before.files.end() && is->second == was->second) return "";
+  if (after.family == sim::Family::NT) return "WININIT.INI written on the NT family";
+  std::vector<std::string> old = Lines(before);
+  std::set<std::string> entered;
+  size_t kept = 0;
+  bool inRename = false, sectionMade = false;
+  for (const std::string &line : Lines(is->second.substr(1))) {
+    if (line[0] == '[') inRename = sim::Fold(after, line).compare(0, 8, "[RENAME]") == 0;
+    bool unterminatedLast = kept + 1 == old.size() && old[kept].back() != '\n';
+    if (kept < old.size() && (line == old[kept] || (unterminatedLast && line == old[kept] + "\r\n"))) {
+      ++kept;
+    } else if (line == "[rename]\r\n" && !sectionMade) {
+      sectionMade = true;
+    } else if (line.compare(0, 4, "NUL=") == 0 && line.size() > 6 && line.compare(line.size() - 2, 2, "\r\n") == 0 &&
+               inRename) {
+      std::string named = sim::FoldPath(after, line.substr(4, line.size() - 6));
+      if (!e.listedFolded.count(named)) return "WININIT.INI names what is no listed file: " + line;
+      if (!entered.insert(named).second) return "entered twice in WININIT.INI: " + line;
+    } else {
+      return "WININIT.INI changed: " + line;
+    }
+  }
+  return kept == old.size() ? "" : "WININIT.INI lost a line";
+}
+
+bool Scheduled(const sim::Machine &after, const std::string &folded) {
+  for (const std::string &path : after.pendingDeletes)
+    if (sim::FoldPath(after, path) == folded) return true;
+  auto wininit = after.files.find(sim::FoldPath(after, after.windowsDirectory + "\\WININIT.INI"));
+  if (wininit == after.files.end()) return false;
+  for (const std::string &line : Lines(wininit->second.data))
+    if (line.compare(0, 4, "NUL=") == 0 && line.size() > 6 &&
+        sim::FoldPath(after, line.substr(4, line.size() - 6)) == folded)
+      return true;
+  return false;
+}
+
+// What the completion box names as left behind is there; and a listed file
+// that is there, waits for nothing and is not the executable is named (an
+// entry in normal form, whose existence the platform and the stand-in judge
+// alike), while the names fit their table.
+std::string CheckStayed(const Expectations &e, const sim::Machine &after) {
+  if (sim::CallsTo(after, "DialogBoxParamA").empty()) return "";
+  std::set<std::string> named;
+  for (DWORD i = 0; i < stayedCount && i < kStayedNamesKept; ++i) {
+    const std::string name = stayedNames[i];
+    bool there = sim::Exists(after, name) || (name == e.monitor && sim::FindKey(after, e.monitorPath)) ||
+                 (!e.entryKeyArg.empty() && sim::FindKey(after, e.entryKeyArg));
+    if (!there) return "said to have stayed, but gone: " + name;
+    named.insert(sim::FoldPath(after, name));
+  }
+  if (stayedCount > kStayedNamesKept) return "";
+  for (const std::string &file : e.listedFiles) {
+    std::string folded = sim::FoldPath(after, file);
+    if (sim::NormalizePath(after, file) != file || !sim::Exists(after, file) || named.count(folded) ||
+        folded == sim::FoldPath(after, e.ownImage) || Scheduled(after, folded))
+      continue;
+    std::string name = sim::Fold(after, file.substr(file.rfind('\\') + 1));
+    if (name != "QVFLIST.INI" && name != "QVUNINST.INI") return "stayed, and not said: " + file;
+  }
+  return "";
+}
+
 std::string CheckFiles(const Expectations &e, const State &now) {
   for (const auto &entry : now.files) {
+    if (entry.first == e.wininit) continue;
     auto was = e.before.files.find(entry.first);
     if (was == e.before.files.end()) return "a file appeared: " + entry.first;
     if (was->second != entry.second) return "a file changed: " + entry.first;
@@ -251,7 +337,9 @@ Expectations Expect(const sim::Machine &m) {
     e.fileArgs.insert(file);
     e.listedFiles.insert(file);
     e.removable.insert(sim::FoldPath(m, file));
+    if (!sim::FoldPath(m, file).empty()) e.listedFolded.insert(sim::FoldPath(m, file));
   }
+  e.wininit = sim::FoldPath(m, m.windowsDirectory + "\\WININIT.INI");
   for (const char *name : {"QVFList.ini", "QVUninst.ini"}) {
     std::string path = m.windowsDirectory + "\\" + name;
     e.fileArgs.insert(path);
@@ -296,6 +384,7 @@ Expectations Expect(const sim::Machine &m) {
     e.monitor = monitor;
     std::string key = std::string(kMonitorsRoot) + "\\" + monitor;
     e.monitorKey = sim::Fold(m, key);
+    e.monitorPath = key;
     const sim::RegKey *ports = sim::FindKey(m, key + "\\Ports");
     if (ports)
       for (const auto &port : ports->subkeys) e.ports.insert(port->name);
@@ -304,6 +393,7 @@ Expectations Expect(const sim::Machine &m) {
   }
   e.replacementPort = m.family == sim::Family::NT ? "LPT1:" : "LPT1";
   e.ownPath = OwnPathScheduled(m);
+  e.ownImage = sim::ExecutablePathOf(m);
   return e;
 }
 
@@ -320,10 +410,12 @@ std::string Check(const Expectations &e, const sim::Machine &after, int exitCode
     return "took " + std::to_string(after.clockMs) + " ms for " + std::to_string(e.retryEntries) +
            " retried entries";
   std::string failure = CheckCalls(e, after);
+  if (failure.empty()) failure = CheckWininit(e, after, now);
   if (failure.empty()) failure = CheckFiles(e, now);
   if (failure.empty()) failure = CheckRegistry(e, now);
   if (failure.empty()) failure = CheckPrinters(e, after);
   if (failure.empty()) failure = CheckProgress(e, after, stepCount);
+  if (failure.empty()) failure = CheckStayed(e, after);
   return failure;
 }
 

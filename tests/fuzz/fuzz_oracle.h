@@ -27,11 +27,15 @@ struct Expectations {
   std::string entryKeyArg;          // what RegDeleteKeyA may be given
   std::string monitorKey;           // folded monitor key the run may remove, or ""
   std::string monitor;              // what DeleteMonitorA may be given
+  std::string monitorPath;          // its key path
   std::set<std::string> ports;      // what DeletePortA may be given: the monitor's ports
   std::string replacementPort;
   std::string setupLibrary;  // what LoadLibraryA may be given
   std::set<std::string> listedFiles;  // whole [FILES] entries: the files that may be scheduled if in use
   std::string ownPath;                // the executable as it may be scheduled; "" when it may not be
+  std::string ownImage;               // the executable as the process reads its path (its attribute may go)
+  std::set<std::string> listedFolded;  // the whole, full [FILES] entries, folded: what WININIT.INI may name
+  std::string wininit;                // folded path of WININIT.INI
   int retryEntries = 0;  // [STMPATHS] entries: each costs at most 10 s
   DWORD steps = 0;       // [FILES] entries plus chain nodes
 };

@@ -1,0 +1,26 @@
+// What the removal tried and could not take, and nothing will take later:
+// the completion box names it, so that a failure is never reported as a
+// success. What was already gone, what is skipped on purpose and what waits
+// for the restart are not noted.
+#include "../common/paths.h"
+#include "removal.h"
+
+char stayedNames[kStayedNamesKept][kStayedNameSize];
+DWORD stayedCount;
+
+// Each once: an install folder may be listed among the [PATHS] entries too.
+// Past the names kept, an item is counted without that check.
+void NoteStayed(const char *name) {
+  for (DWORD i = 0; i < stayedCount && i < kStayedNamesKept; ++i)
+    if (PathsEqual(stayedNames[i], name)) return;
+  if (stayedCount < kStayedNamesKept) CopyTextWhole(stayedNames[stayedCount], kStayedNameSize, name);
+  ++stayedCount;
+}
+
+void NoteIfStillThere(const char *path) {
+  if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) NoteStayed(path);
+}
+
+void NoteFolderIfStayed(const char *folder) {
+  if (!KeepFolderForRestart(folder)) NoteIfStillThere(folder);
+}
