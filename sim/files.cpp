@@ -155,7 +155,8 @@ BOOL DeleteFileOn(Machine &m, const char *name) {
   if (it->second.isDirectory) return sim::Fail(m, ERROR_ACCESS_DENIED), FALSE;
   // "file.txt\\" names a directory: the platform opens no file by it.
   if (EndsWithSeparator(m, name)) return sim::Fail(m, ERROR_INVALID_NAME), FALSE;
-  if (it->second.inUse == sim::InUse::Open) return sim::Fail(m, ERROR_SHARING_VIOLATION), FALSE;
+  if (it->second.inUse == sim::InUse::Open || sim::IsOpenWithoutDeleteSharing(m, it->first))
+    return sim::Fail(m, ERROR_SHARING_VIOLATION), FALSE;
   if (it->second.attributes & FILE_ATTRIBUTE_READONLY) return sim::Fail(m, ERROR_ACCESS_DENIED), FALSE;
   if (it->second.inUse == sim::InUse::Loaded || sim::IsImageInUse(m, it->first))
     return sim::Fail(m, ERROR_ACCESS_DENIED), FALSE;

@@ -71,6 +71,7 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   machine.openHandles.clear();
   machine.openTokens.clear();
   machine.childProcesses.clear();
+  machine.openFiles.clear();
   machine.priorityClass = NORMAL_PRIORITY_CLASS;
   machine.threadPriority = THREAD_PRIORITY_NORMAL;
   machine.imagePath = ExecutablePathOf(machine);
@@ -89,6 +90,7 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   leftovers.handles = static_cast<int>(machine.openHandles.size());
   leftovers.tokens = static_cast<int>(machine.openTokens.size());
   leftovers.sids = static_cast<int>(machine.sids.size());
+  leftovers.files = static_cast<int>(machine.openFiles.size());
   for (void *block : machine.allocations) free(block);
   machine.allocations.clear();
   for (void *sid : machine.sids) free(sid);
@@ -99,6 +101,7 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   machine.openPrinters.clear();
   machine.loadedLibraries.clear();
   machine.openHandles.clear();
+  machine.openFiles.clear();
   current = nullptr;
   return result;
 }

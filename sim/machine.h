@@ -150,6 +150,14 @@ struct DialogRecord {
   bool destroyed = false;
 };
 
+// A file the running process has open (CreateFileA).
+struct OpenFile {
+  std::string foldedPath;  // the node's key in Machine::files
+  DWORD access = 0;        // GENERIC_READ and/or GENERIC_WRITE as asked
+  DWORD share = 0;         // FILE_SHARE_* as asked
+  uint64_t position = 0;   // the file pointer
+};
+
 struct Call {
   std::string name;
   std::vector<std::string>
@@ -214,6 +222,12 @@ struct Machine {
   DWORD priorityClass = NORMAL_PRIORITY_CLASS;  // of the running process
   int threadPriority = THREAD_PRIORITY_NORMAL;  // of its main thread
   bool hasShortNames = false;                   // some node has an alias: paths resolve them
+  // The drives' free space, when limited ([Machine] FreeBytes): what was free
+  // as it was set, and what the files held then. Files growing beyond it fail
+  // with ERROR_DISK_FULL; files shrinking or deleted give their bytes back.
+  bool diskLimited = false;
+  uint64_t freeBytesAtSetUp = 0;
+  uint64_t usedBytesAtSetUp = 0;
 
   // Scripted answers to message boxes, in order; when none is left, a box
   // gets IDOK, or IDNO for Yes/No boxes (never an unasked Yes).
@@ -240,6 +254,7 @@ struct Machine {
   std::map<uintptr_t, std::string> openHandles;      // process/thread handles -> what
   std::map<uintptr_t, DWORD> openTokens;             // token handle -> access granted
   std::map<uintptr_t, size_t> childProcesses;        // process handle -> index in processes
+  std::map<uintptr_t, OpenFile> openFiles;           // file handles (CreateFileA)
   std::vector<void *> allocations;                   // live LocalAlloc blocks
   std::vector<void *> sids;                          // live AllocateAndInitializeSid SIDs
   uintptr_t nextHandle = 0x1000;                     // handles are never reused within a run
@@ -289,6 +304,7 @@ struct Leftovers {
   int memoryBlocks = 0;  // LocalAlloc blocks never freed
   int tokens = 0;        // token handles never closed
   int sids = 0;          // SIDs never freed
+  int files = 0;         // file handles never closed
 };
 Leftovers LastRunLeftovers();
 
@@ -348,16 +364,29 @@ bool IsImageInUse(const Machine &m, const std::string &foldedPath);
 // Sets the settable attributes (READONLY, HIDDEN, SYSTEM, ARCHIVE) of an
 // existing node; false when there is none.
 bool SetAttributes(Machine &m, const std::string &path, DWORD attributes);
+// Whether the running process has the folded path open without letting
+// others delete it (no FILE_SHARE_DELETE).
+bool IsOpenWithoutDeleteSharing(const Machine &m, const std::string &foldedPath);
+
+// Disk space. FreeBytes is UINT64_MAX on a machine whose disk has no limit;
+// SetFreeBytes limits it to what is free from now on.
+uint64_t UsedBytes(const Machine &m);  // the bytes of every file
+uint64_t FreeBytes(const Machine &m);
+void SetFreeBytes(Machine &m, uint64_t bytes);
 
 // What the platform does with a run's leftovers once the uninstaller has
 // exited and the system starts again, in this order: each delete command the
 // run started ("command.com /c del PATH", PATH quoted or one word) deletes its
-// file; then, nothing being in use any more, each entry pending deletion at
-// restart is carried out in the order made (a file is deleted, a directory
-// removed only when empty). Both lists are emptied; files lose their locks.
-// Other processes are listed as not simulated.
+// file; then, nothing being in use any more, on the 95/98 family the boot
+// step carries out the [rename] lines of WININIT.INI in the Windows directory
+// (8.3 names only, read through the OEM code page) and renames the file to
+// WININIT.BAK; then each entry pending deletion at restart is carried out in
+// the order made (a file is deleted, a directory removed only when empty).
+// Both lists are emptied; files lose their locks. Other processes are listed
+// as not simulated.
 struct RestartEntry {
-  std::string path;     // or, for a process whose name is not found, its command line
+  std::string path;     // or, for a process whose name is not found, its command line;
+                        // for a WININIT.INI line, the line ("NUL=PATH", "DEST=SOURCE")
   std::string outcome;  // one of the kRestart* texts
 };
 extern const char kRestartDeleted[];       // a file deleted
@@ -370,6 +399,8 @@ extern const char kRestartDriveRoot[];     // a drive root is never removed
 extern const char kRestartNotOneName[];    // a delete command that names no single file: del refuses it
 extern const char kRestartNotSimulated[];  // a process that is no delete command
 extern const char kRestartReadOnly[];      // a read-only file or directory: kept
+extern const char kRestartLongName[];      // a WININIT.INI line naming no 8.3 path: ignored
+extern const char kRestartRenamed[];       // a WININIT.INI line's file renamed (or moved)
 std::vector<RestartEntry> Restart(Machine &m);
 // A delete command run now: while the uninstaller runs (its image and the
 // libraries it holds are in use), or once it has exited.

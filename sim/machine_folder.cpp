@@ -1,7 +1,7 @@
 // Machine folders, the one scenario format: machine.ini (family, code page,
 // paths, the user's Administrators membership, when a delete command runs,
-// printers and jobs, windows, libraries, files in use, attributes and 8.3
-// aliases, scripted answers),
+// the disk's free space, printers and jobs, windows, libraries, files in use,
+// attributes and 8.3 aliases, scripted answers),
 // registry.reg (REGEDIT4 text of HKEY_LOCAL_MACHINE) and one folder per drive
 // (drive_c/ ...) holding its files and directories. The drives' file names
 // are the machine's names in UTF-8, as the platform keeps them in Unicode and
@@ -61,6 +61,7 @@ bool Has(const IniSection &section, const char *key) {
 }
 
 DWORD ParseNumber(const std::string &text) { return static_cast<DWORD>(strtoul(text.c_str(), nullptr, 0)); }
+uint64_t ParseNumber64(const std::string &text) { return strtoull(text.c_str(), nullptr, 0); }
 
 std::string Upper(const std::string &text);
 
@@ -376,6 +377,7 @@ std::string MachineIniText(const Machine &m) {
     text += IniLine("Administrators", kAdministrators[static_cast<size_t>(m.administrators)]);
   if (m.deleteCommandRuns != DeleteCommandRuns::AfterExit)
     text += IniLine("DeleteCommandRuns", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]);
+  if (m.diskLimited) text += IniLine("FreeBytes", std::to_string(FreeBytes(m)));
   for (size_t i = 0; i < m.printers.size(); ++i) {
     const Printer &p = m.printers[i];
     text += "\n[Printer" + std::to_string(i + 1) + "]\n" + IniLine("Name", p.name) + IniLine("Port", p.port) +
@@ -446,9 +448,20 @@ void ApplyMachineHeader(Machine &m, const std::string &iniText) {
     if (StartsWithName(s.name, "Machine")) ApplyMachineSection(m, s);
 }
 
+// [Machine] FreeBytes: what is free once the drives are laid down (the last
+// [Machine] section decides, as for the header's keys); no key, no limit.
+void ApplyFreeBytes(Machine &m, const std::vector<IniSection> &sections) {
+  for (const IniSection &s : sections) {
+    if (!StartsWithName(s.name, "Machine")) continue;
+    m.diskLimited = false;
+    if (Has(s, "FreeBytes")) SetFreeBytes(m, ParseNumber64(Get(s, "FreeBytes")));
+  }
+}
+
 // Empty directories and aliases first: the other sections may name them.
 void ApplyMachineBody(Machine &m, const std::string &iniText) {
   const std::vector<IniSection> sections = ParseIni(iniText);
+  ApplyFreeBytes(m, sections);
   for (const IniSection &s : sections)
     if (StartsWithName(s.name, "Directories"))
       for (const auto &entry : s.entries) AddDirectory(m, entry.second);
@@ -522,7 +535,8 @@ std::string DescribeMachine(const Machine &m) {
       Fields({"code page", std::to_string(m.codePage)}) + Fields({"windows directory", m.windowsDirectory}) +
       Fields({"current directory", m.currentDirectory}) + Fields({"executable", m.executablePath}) +
       Fields({"administrators", kAdministrators[static_cast<size_t>(m.administrators)]}) +
-      Fields({"delete command runs", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]});
+      Fields({"delete command runs", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]}) +
+      Fields({"free bytes", m.diskLimited ? std::to_string(FreeBytes(m)) : "unlimited"});
   for (const auto &entry : m.files) {
     const FileNode &node = entry.second;
     text += Fields({node.isDirectory ? "directory" : "file", node.path, Hex(node.attributes),

@@ -1,7 +1,8 @@
 // Processes, modules and memory of the running uninstaller: the version,
 // its own path, the system libraries it imports and those a scenario places
 // on the machine, priorities, self-deletion (pending renames, started
-// processes), LocalAlloc and the process's end.
+// processes), LocalAlloc and the process's end; CloseHandle for every kind
+// of handle it holds.
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -278,7 +279,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     uintptr_t handle = reinterpret_cast<uintptr_t>(hObject);
     m.childProcesses.erase(handle);
     // Closing a pseudo-handle does nothing and succeeds.
-    result = m.openHandles.erase(handle) || m.openTokens.erase(handle) ||
+    result = m.openHandles.erase(handle) || m.openTokens.erase(handle) || m.openFiles.erase(handle) ||
                      handle == sim::kCurrentProcessHandle || handle == sim::kCurrentThreadHandle
                  ? TRUE
                  : FALSE;

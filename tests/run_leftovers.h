@@ -1,8 +1,8 @@
 // What a run of the uninstaller may still hold as its process ends: only the
 // install-path chain's nodes, which the removal's last stage walks and
-// nothing frees. Every key, printer, library, process handle and every other
-// LocalAlloc block, token and SID must have been released. Shared by the unit tests' harness
-// and the fuzz target.
+// nothing frees. Every key, printer, library, process or file handle and every
+// other LocalAlloc block, token and SID must have been released. Shared by the
+// unit tests' harness and the fuzz target.
 #pragma once
 
 #include <set>
@@ -37,6 +37,7 @@ inline std::string Unreleased(const sim::Leftovers &left, int chainNodes) {
   add("process handles open", left.handles);
   add("tokens open", left.tokens);
   add("SIDs never freed", left.sids);
+  add("file handles open", left.files);
   return text;
 }
 

@@ -260,6 +260,7 @@ sim::Machine MachineWithEverySetting() {
   sim::SetAttributes(m, "C:\\Apps", FILE_ATTRIBUTE_SYSTEM);
   sim::SetShortName(m, "C:\\Program Files", "PROGRA~1");
   sim::SetShortName(m, "C:\\Apps\\a=b.dll", "AB~1.DLL");
+  sim::SetFreeBytes(m, 4096);
   return m;
 }
 
@@ -281,6 +282,7 @@ TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
     fs::remove_all(out);
     EXPECT_EQ(again.administrators, m.administrators);
     EXPECT_EQ(again.deleteCommandRuns, m.deleteCommandRuns);
+    EXPECT_EQ(sim::FreeBytes(again), sim::FreeBytes(m));
     EXPECT_EQ(sim::ExportRegistry(again), sim::ExportRegistry(m));
     ASSERT_EQ(again.files.size(), m.files.size());
     for (const auto &entry : m.files) {
@@ -446,6 +448,13 @@ TEST(SimProcess, ReportsWhatARunLeavesUnreleased) {
          return 0;
        },
        "tokens open: 1; SIDs never freed: 1"},
+      {"a file left open, another closed", -1,
+       [] {
+         CreateFileA("C:\\a.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+         CloseHandle(CreateFileA("C:\\b.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+         return 0;
+       },
+       "file handles open: 1"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.label);
@@ -534,6 +543,11 @@ TEST(SimFiles, DeleteFileRefusesAsWindowsDoes) {
       {"the running executable by its short form", [] {}, "c:\\progra~1\\Lumora\\QVUninst.exe", FALSE,
        ERROR_ACCESS_DENIED},
       {"an alias is no long name's prefix", [] {}, "C:\\Apps\\LONGFI~1", FALSE, ERROR_FILE_NOT_FOUND},
+      {"a file this process holds open without delete sharing",
+       [] {
+         CreateFileA("C:\\Apps\\plain.txt", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+       },
+       "C:\\Apps\\plain.txt", FALSE, ERROR_SHARING_VIOLATION},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.label);
@@ -548,6 +562,194 @@ TEST(SimFiles, DeleteFileRefusesAsWindowsDoes) {
     });
     EXPECT_EQ(deleted, row.deleted);
     EXPECT_EQ(error, row.error);
+  }
+}
+
+// CreateFileA as measured under Wine 8 and as Wine's conformance tests hold
+// Windows to it (kernel32 file.c: the dispositions' last errors, sharing
+// against handles and image mappings).
+TEST(SimFiles, CreateFileOpensAsWindowsDoes) {
+  const DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+  const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  const struct {
+    const char *label;
+    std::function<void()> before;  // run in the process first
+    const char *path;
+    DWORD access, share, disposition;
+    bool opened;
+    DWORD error;       // GetLastError after the call
+    DWORD attributes;  // of the path afterwards, when not 0
+  } rows[] = {
+      {"OPEN_ALWAYS makes a missing file, archive", [] {}, "C:\\Apps\\new.txt", kReadWrite, 0, OPEN_ALWAYS,
+       true, 0, FILE_ATTRIBUTE_ARCHIVE},
+      {"OPEN_ALWAYS finds an existing one", [] {}, "C:\\Apps\\plain.txt", kReadWrite, 0, OPEN_ALWAYS, true,
+       ERROR_ALREADY_EXISTS, 0},
+      {"CREATE_ALWAYS overwrites an existing one", [] {}, "C:\\Apps\\plain.txt", GENERIC_WRITE, 0,
+       CREATE_ALWAYS, true, ERROR_ALREADY_EXISTS, 0},
+      {"CREATE_NEW refuses an existing one", [] {}, "C:\\Apps\\plain.txt", kReadWrite, 0, CREATE_NEW, false,
+       ERROR_FILE_EXISTS, 0},
+      {"OPEN_EXISTING finds no missing one", [] {}, "C:\\Apps\\none.txt", GENERIC_READ, 0, OPEN_EXISTING,
+       false, ERROR_FILE_NOT_FOUND, 0},
+      {"a missing folder", [] {}, "C:\\None\\new.txt", kReadWrite, 0, OPEN_ALWAYS, false,
+       ERROR_PATH_NOT_FOUND, 0},
+      {"a directory", [] {}, "C:\\Apps", GENERIC_READ, kShareAll, OPEN_EXISTING, false, ERROR_ACCESS_DENIED,
+       0},
+      {"read-only: no write access", [] {}, "C:\\Apps\\readonly.txt", kReadWrite, 0, OPEN_ALWAYS, false,
+       ERROR_ACCESS_DENIED, 0},
+      {"read-only: read access", [] {}, "C:\\Apps\\readonly.txt", GENERIC_READ, 0, OPEN_EXISTING, true, 0, 0},
+      {"held open by another program", [] {}, "C:\\Apps\\open.txt", GENERIC_READ, kShareAll, OPEN_EXISTING,
+       false, ERROR_SHARING_VIOLATION, 0},
+      {"held open by another program, no access asked", [] {}, "C:\\Apps\\open.txt", 0, kShareAll,
+       OPEN_EXISTING, true, 0, 0},
+      {"an image another program loaded is read", [] {}, "C:\\Apps\\spooler.dll", GENERIC_READ, 0,
+       OPEN_EXISTING, true, 0, 0},
+      {"an image another program loaded is not written", [] {}, "C:\\Apps\\spooler.dll", kReadWrite,
+       kShareAll, OPEN_EXISTING, false, ERROR_SHARING_VIOLATION, 0},
+      {"the running executable is not written", [] {}, "C:\\PROGRA~1\\Lumora\\QVUninst.exe", GENERIC_WRITE,
+       kShareAll, OPEN_EXISTING, false, ERROR_SHARING_VIOLATION, 0},
+      {"this process's handle shares nothing",
+       [] { CreateFileA("C:\\Apps\\plain.txt", kReadWrite, 0, NULL, OPEN_EXISTING, 0, NULL); },
+       "C:\\Apps\\plain.txt", GENERIC_READ, kShareAll, OPEN_EXISTING, false, ERROR_SHARING_VIOLATION, 0},
+      {"this process's handle shares reading",
+       [] {
+         CreateFileA("C:\\Apps\\plain.txt", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+       },
+       "C:\\Apps\\plain.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, true, 0, 0},
+      {"this process's handle shares reading, not writing",
+       [] {
+         CreateFileA("C:\\Apps\\plain.txt", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+       },
+       "C:\\Apps\\plain.txt", kReadWrite, kShareAll, OPEN_EXISTING, false, ERROR_SHARING_VIOLATION, 0},
+      {"a hidden file is not overwritten as a normal one",
+       [] { SetFileAttributesA("C:\\Apps\\plain.txt", FILE_ATTRIBUTE_HIDDEN); }, "C:\\Apps\\plain.txt",
+       GENERIC_WRITE, 0, CREATE_ALWAYS, false, ERROR_ACCESS_DENIED, 0},
+      {"by its alias", [] {}, "C:\\Apps\\LONGFI~1.TXT", GENERIC_READ, 0, OPEN_EXISTING, true, 0, 0},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = FilesMachine();
+    HANDLE handle = NULL;
+    DWORD error = 0, attributes = 0;
+    test::RunInProcess(m, [&] {
+      row.before();
+      sim::Current().lastError = 0xDEADBEEF;
+      handle =
+          CreateFileA(row.path, row.access, row.share, NULL, row.disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+      error = GetLastError();
+      attributes = GetFileAttributesA(row.path);
+      CloseHandle(handle);
+      return 0;
+    });
+    EXPECT_EQ(handle != INVALID_HANDLE_VALUE, row.opened);
+    EXPECT_EQ(error, row.error);
+    if (row.attributes) {
+      EXPECT_EQ(attributes, row.attributes);
+    }
+  }
+}
+
+// Reads, writes, the file pointer and the end of file on C:\Apps\data.txt
+// ("hello"), opened for reading and writing; a disk that can fill refuses a
+// growth whole, before anything is written.
+TEST(SimFiles, FileContentsChangeByHandleAsWindowsDoes) {
+  const uint64_t kNoLimit = UINT64_MAX;
+  const struct {
+    const char *label;
+    uint64_t freeBytes;
+    std::function<BOOL(HANDLE)> calls;
+    BOOL result;
+    DWORD error;  // when it failed
+    std::string data;
+  } rows[] = {
+      {"a write that extends", kNoLimit,
+       [](HANDLE h) {
+         DWORD written = 0;
+         SetFilePointer(h, 3, NULL, FILE_BEGIN);
+         return WriteFile(h, "LPERS", 5, &written, NULL) && written == 5;
+       },
+       TRUE, 0, "helLPERS"},
+      {"a write past the end: zeros between", kNoLimit,
+       [](HANDLE h) {
+         DWORD written = 0;
+         SetFilePointer(h, 2, NULL, FILE_END);
+         return WriteFile(h, "!", 1, &written, NULL);
+       },
+       TRUE, 0, std::string("hello\0\0!", 8)},
+      {"SetEndOfFile grows with zeros", kNoLimit,
+       [](HANDLE h) { return SetFilePointer(h, 8, NULL, FILE_BEGIN) == 8 && SetEndOfFile(h); }, TRUE, 0,
+       std::string("hello\0\0\0", 8)},
+      {"SetEndOfFile truncates", kNoLimit,
+       [](HANDLE h) { return SetFilePointer(h, 2, NULL, FILE_BEGIN) == 2 && SetEndOfFile(h); }, TRUE, 0,
+       "he"},
+      {"a read at the end reads nothing", kNoLimit,
+       [](HANDLE h) {
+         char buffer[8];
+         DWORD read = 99;
+         SetFilePointer(h, 0, NULL, FILE_END);
+         return ReadFile(h, buffer, sizeof buffer, &read, NULL) && read == 0;
+       },
+       TRUE, 0, "hello"},
+      {"a seek before the start fails and the pointer stays", kNoLimit,
+       [](HANDLE h) {
+         SetFilePointer(h, 1, NULL, FILE_BEGIN);
+         return SetFilePointer(h, -2, NULL, FILE_CURRENT) != INVALID_SET_FILE_POINTER ||
+                SetFilePointer(h, 0, NULL, FILE_CURRENT) != 1;
+       },
+       FALSE, ERROR_NEGATIVE_SEEK, "hello"},
+      {"a handle for reading neither writes nor sets the end", kNoLimit,
+       [](HANDLE) {
+         DWORD written = 0;
+         HANDLE h = CreateFileA("C:\\Apps\\data.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                OPEN_EXISTING, 0, NULL);
+         BOOL changed = WriteFile(h, "x", 1, &written, NULL) || SetEndOfFile(h);
+         CloseHandle(h);
+         return changed;
+       },
+       FALSE, ERROR_ACCESS_DENIED, "hello"},
+      {"disk full: SetEndOfFile refuses and the file stays as it was", 2,
+       [](HANDLE h) { return SetFilePointer(h, 8, NULL, FILE_BEGIN) == 8 && SetEndOfFile(h); }, FALSE,
+       ERROR_DISK_FULL, "hello"},
+      {"disk full: a write that would grow refuses whole", 2,
+       [](HANDLE h) {
+         DWORD written = 99;
+         SetFilePointer(h, 4, NULL, FILE_BEGIN);
+         BOOL wrote = WriteFile(h, "WXYZ", 4, &written, NULL);
+         return wrote || written != 0 ? TRUE : FALSE;
+       },
+       FALSE, ERROR_DISK_FULL, "hello"},
+      {"a write within the file needs no free space", 0,
+       [](HANDLE h) {
+         DWORD written = 0;
+         return WriteFile(h, "J", 1, &written, NULL);
+       },
+       TRUE, 0, "Jello"},
+      {"a file deleted gives its bytes back", 0,
+       [](HANDLE h) {
+         DeleteFileA("C:\\Apps\\ten.txt");
+         return SetFilePointer(h, 15, NULL, FILE_BEGIN) == 15 && SetEndOfFile(h);
+       },
+       TRUE, 0, std::string("hello") + std::string(10, '\0')},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = FilesMachine();
+    sim::AddFile(m, "C:\\Apps\\data.txt", "hello");
+    sim::AddFile(m, "C:\\Apps\\ten.txt", "0123456789");
+    if (row.freeBytes != kNoLimit) sim::SetFreeBytes(m, row.freeBytes);
+    BOOL result = -1;
+    DWORD error = 0;
+    test::RunInProcess(m, [&] {
+      HANDLE h = CreateFileA("C:\\Apps\\data.txt", GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+      result = row.calls(h);
+      error = result ? 0 : GetLastError();
+      CloseHandle(h);
+      return 0;
+    });
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(error, row.error);
+    EXPECT_EQ(m.files[sim::FoldPath(m, "C:\\Apps\\data.txt")].data, row.data);
+    EXPECT_EQ(test::LeftUnreleased(), "");
   }
 }
 

@@ -143,6 +143,144 @@ TEST(SimRestart, DeleteCommandsComeBeforeThePendingEntries) {
   EXPECT_EQ(Restarted(m), (Outcomes{{"C:\\App\\Tool.exe", "deleted"}, {"C:\\App\\Tool.exe", "missing"}}));
 }
 
+// The 95/98 boot step, after the delete commands: the [rename] lines of
+// WININIT.INI, read as a real-mode program reads them (8.3 names only, the
+// OEM code page), then the file set aside as WININIT.BAK. C:\App is APPDIR~1,
+// holding "Long Name.txt" (LONGNA~1.TXT), OLD.DLL and NEW.DLL.
+TEST(SimRestart, TheBootStepCarriesOutWinInit) {
+  const std::string kOlder = "[rename]\r\nNUL=C:\\EARLIER.TXT\r\n";
+  const struct {
+    const char *label;
+    sim::Family family;
+    UINT codePage;
+    std::string ini;
+    std::string command;  // a delete command the run started, or ""
+    Outcomes outcomes;
+    std::vector<std::string> gone, kept;
+    std::string oldDll = "old";  // C:\App\OLD.DLL's contents afterwards, when it is there
+  } rows[] = {
+      {"a file by its short path, whatever the letter case",
+       sim::Family::Win9x,
+       1252,
+       "[rename]\r\nNUL=C:\\APPDIR~1\\LONGNA~1.TXT\r\nnul = c:\\appdir~1\\old.dll\r\n",
+       "",
+       {{"NUL=C:\\APPDIR~1\\LONGNA~1.TXT", "deleted"}, {"nul=c:\\appdir~1\\old.dll", "deleted"}},
+       {"C:\\App\\Long Name.txt", "C:\\App\\OLD.DLL"},
+       {"C:\\App\\NEW.DLL"}},
+      {"long names are ignored; a long name shaped 8.3 is no DOS name",
+       sim::Family::Win9x,
+       1252,
+       "[Rename]\r\nNUL=C:\\App\\Long Name.txt\r\nNUL=C:\\App\\OLD.DLL\r\n",
+       "",
+       {{"NUL=C:\\App\\Long Name.txt", "ignored (long name)"}, {"NUL=C:\\App\\OLD.DLL", "missing"}},
+       {},
+       {"C:\\App\\Long Name.txt", "C:\\App\\OLD.DLL"}},
+      {"a directory, a read-only file, nothing of that name",
+       sim::Family::Win9x,
+       1252,
+       "[rename]\r\nNUL=C:\\APPDIR~1\r\nNUL=C:\\KEPT\\RO.TXT\r\nNUL=C:\\APPDIR~1\\NONE.TXT\r\n",
+       "",
+       {{"NUL=C:\\APPDIR~1", "kept (a directory)"},
+        {"NUL=C:\\KEPT\\RO.TXT", "kept (read-only)"},
+        {"NUL=C:\\APPDIR~1\\NONE.TXT", "missing"}},
+       {},
+       {"C:\\App", "C:\\Kept\\ro.txt"}},
+      {"what was in use during the run goes",
+       sim::Family::Win9x,
+       1252,
+       "[rename]\nNUL=C:\\BUSY\\OPEN.TXT\n",
+       "",
+       {{"NUL=C:\\BUSY\\OPEN.TXT", "deleted"}},
+       {"C:\\Busy\\open.txt"},
+       {}},
+      {"OEM 437 reads 0xC9 as another letter",
+       sim::Family::Win9x,
+       1252,
+       "[rename]\r\nNUL=C:\\CAF\xC9\\X.TXT\r\n",
+       "",
+       {{"NUL=C:\\CAF\xC9\\X.TXT", "missing"}},
+       {},
+       {"C:\\CAF\xC9\\X.TXT"}},
+      {"a 932 name whose trail byte is a backslash",
+       sim::Family::Win9x,
+       932,
+       "[rename]\r\nNUL=C:\\\x95\x5C\\X.TXT\r\n",
+       "",
+       {{"NUL=C:\\\x95\x5C\\X.TXT", "deleted"}},
+       {"C:\\\x95\x5C\\X.TXT"},
+       {"C:\\\x95\x5C"}},
+      {"a rename replaces the destination",
+       sim::Family::Win9x,
+       1252,
+       "[rename]\r\nC:\\APPDIR~1\\OLD.DLL=C:\\APPDIR~1\\NEW.DLL\r\n",
+       "",
+       {{"C:\\APPDIR~1\\OLD.DLL=C:\\APPDIR~1\\NEW.DLL", "renamed"}},
+       {"C:\\App\\NEW.DLL"},
+       {"C:\\App\\OLD.DLL"},
+       "new"},
+      {"a rename moves to another folder; a missing source",
+       sim::Family::Win9x,
+       1252,
+       "[rename]\r\nC:\\KEPT\\MOVED.DLL=C:\\APPDIR~1\\NEW.DLL\r\nC:\\KEPT\\A.DLL=C:\\APPDIR~1\\NONE.DLL\r\n",
+       "",
+       {{"C:\\KEPT\\MOVED.DLL=C:\\APPDIR~1\\NEW.DLL", "renamed"},
+        {"C:\\KEPT\\A.DLL=C:\\APPDIR~1\\NONE.DLL", "missing"}},
+       {"C:\\App\\NEW.DLL"},
+       {"C:\\Kept\\MOVED.DLL"}},
+      {"other sections, comments and lines without '=' are no operations",
+       sim::Family::Win9x,
+       1252,
+       "[CombineVxDs]\r\nNUL=C:\\APPDIR~1\\OLD.DLL\r\n[rename]\r\n;NUL=C:\\APPDIR~1\\NEW.DLL\r\nNUL\r\n",
+       "",
+       {},
+       {},
+       {"C:\\App\\OLD.DLL", "C:\\App\\NEW.DLL"}},
+      {"after the delete commands",
+       sim::Family::Win9x,
+       1252,
+       "[rename]\r\nNUL=C:\\APPDIR~1\\OLD.DLL\r\n",
+       "command.com /c del C:\\APPDIR~1\\OLD.DLL",
+       {{"C:\\APPDIR~1\\OLD.DLL", "deleted"}, {"NUL=C:\\APPDIR~1\\OLD.DLL", "missing"}},
+       {"C:\\App\\OLD.DLL"},
+       {}},
+      {"the NT family never reads it",
+       sim::Family::NT,
+       1252,
+       "[rename]\r\nNUL=C:\\APPDIR~1\\OLD.DLL\r\n",
+       "",
+       {},
+       {},
+       {"C:\\App\\OLD.DLL", "C:\\WINDOWS\\WININIT.INI"}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = RestartMachine(row.family, row.codePage);
+    sim::AddFile(m, "C:\\App\\Long Name.txt");
+    sim::SetShortName(m, "C:\\App\\Long Name.txt", "LONGNA~1.TXT");
+    sim::AddFile(m, "C:\\App\\OLD.DLL", "old");
+    sim::AddFile(m, "C:\\App\\NEW.DLL", "new");
+    for (const char *path : {"C:\\Kept", "C:\\Kept\\ro.txt", "C:\\Busy", "C:\\Busy\\open.txt"})
+      sim::SetShortName(m, path, sim::Fold(m, std::string(path).substr(std::string(path).rfind('\\') + 1)));
+    sim::AddFile(m, row.codePage == 932 ? "C:\\\x95\x5C\\X.TXT" : "C:\\CAF\xC9\\X.TXT");
+    test::PutWindowsFile(m, "WININIT.BAK", kOlder);
+    test::PutWindowsFile(m, "WININIT.INI", row.ini);
+    if (!row.command.empty()) {
+      sim::ProcessRecord process;
+      process.commandLine = row.command;
+      m.processes.push_back(process);
+    }
+    EXPECT_EQ(Restarted(m), row.outcomes);
+    for (const std::string &path : row.gone) EXPECT_FALSE(sim::Exists(m, path)) << path;
+    for (const std::string &path : row.kept) EXPECT_TRUE(sim::Exists(m, path)) << path;
+    const bool processed = row.family == sim::Family::Win9x;
+    EXPECT_EQ(sim::Exists(m, "C:\\WINDOWS\\WININIT.INI"), !processed);
+    EXPECT_EQ(m.files[sim::FoldPath(m, "C:\\WINDOWS\\WININIT.BAK")].data, processed ? row.ini : kOlder);
+    if (sim::Exists(m, "C:\\App\\OLD.DLL")) {
+      EXPECT_EQ(m.files[sim::FoldPath(m, "C:\\App\\OLD.DLL")].data, row.oldDll);
+    }
+  }
+}
+
 // A delete command is a DOS program: on 95/98 its tail (all after
 // "command.com") holds 126 characters and any more are cut, so the name it
 // reads is cut too; it reads its bytes through the OEM code page.

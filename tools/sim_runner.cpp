@@ -6,7 +6,9 @@
 // --restart, the machine as it is once the system has started again. With
 // --cut-after-steps N the process is ended right after its N-th progress step,
 // as power lost or the user's "End task" would, so that a second run can be
-// tried on what it left.
+// tried on what it left. The WININIT.INI the run left in the Windows
+// directory is written next to result.ini as wininit.ini, as it was before a
+// restart processed it.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -180,6 +182,24 @@ void ArmCut(sim::Machine &machine, Cut *cut) {
   };
 }
 
+// The bytes of the WININIT.INI in the Windows directory; false when there is none.
+bool WinInitOf(const sim::Machine &m, std::string *bytes) {
+  auto file = m.files.find(sim::FoldPath(m, m.windowsDirectory + "\\WININIT.INI"));
+  if (file == m.files.end() || file->second.isDirectory) return false;
+  *bytes = file->second.data;
+  return true;
+}
+
+// wininit.ini next to result.ini, or none when the run left no WININIT.INI.
+bool WriteWinInit(const std::string &folder, const std::string *bytes) {
+  const std::string path = folder + "/wininit.ini";
+  if (!bytes) return remove(path.c_str()) == 0 || access(path.c_str(), F_OK) != 0;
+  FILE *file = fopen(path.c_str(), "wb");
+  if (!file) return false;
+  bool written = fwrite(bytes->data(), 1, bytes->size(), file) == bytes->size();
+  return fclose(file) == 0 && written;
+}
+
 // One line per entry: what it named and what became of it.
 std::string RestartText(const std::vector<sim::RestartEntry> &entries) {
   std::string text = "\n[Restart]\n";
@@ -231,6 +251,8 @@ int main(int argc, char **argv) {
   machine.onProgress = nullptr;
   std::string cutLine = cut.afterSteps ? std::string("Cut=") + (cut.done ? "yes" : "no") : "";
   std::string resultText = ResultText(machine, exitCode, cutLine);
+  std::string winInit;
+  const bool leftWinInit = WinInitOf(machine, &winInit);
   if (options.restart) {
     std::vector<sim::RestartEntry> restart = sim::Restart(machine);
     printf("\nafter the restart:\n");
@@ -238,8 +260,9 @@ int main(int argc, char **argv) {
       printf("  %s: %s\n", entry.path.c_str(), entry.outcome.c_str());
     resultText += RestartText(restart);
   }
-  if (!sim::SaveMachineFolder(machine, options.out, &error)) {
-    fprintf(stderr, "qvuninst-sim: %s\n", error.c_str());
+  if (!sim::SaveMachineFolder(machine, options.out, &error) ||
+      !WriteWinInit(options.out, leftWinInit ? &winInit : nullptr)) {
+    fprintf(stderr, "qvuninst-sim: %s\n", error.empty() ? "cannot write wininit.ini" : error.c_str());
     return 2;
   }
   FILE *result = fopen((options.out + "/result.ini").c_str(), "wb");

@@ -38,7 +38,7 @@ C:\\Program Files\\Common Files=COMMON~1
 [RegistryLocks]
 SOFTWARE=undeletable deny 0x2
 '''
-MACHINE_KEYS = 'Administrators=deny-only\nDeleteCommandRuns=at-start\n'
+MACHINE_KEYS = 'Administrators=deny-only\nDeleteCommandRuns=at-start\nFreeBytes=0x10000\n'
 
 
 def every_setting_folder(work):

@@ -367,9 +367,10 @@ MONITORS = 'System\\CurrentControlSet\\Control\\Print\\Monitors'
 NEW_FILE_ATTRIBUTES = 0x20  # a new file is archive; a directory has none
 
 
-def parse_number(text):
-    """An unsigned 32-bit number as C's strtoul(text, NULL, 0) reads it: the
-    longest prefix that is one (decimal, 0x hexadecimal or 0 octal), else 0."""
+def parse_number(text, bits=32):
+    """An unsigned number of `bits` bits as C's strtoul(text, NULL, 0) reads it
+    (strtoull for 64): the longest prefix that is one (decimal, 0x hexadecimal
+    or 0 octal), else 0."""
     rest = text.lstrip(' \t\n\r\v\f')
     negative = rest[:1] == '-'
     rest = rest[1:] if rest[:1] in ('+', '-') else rest
@@ -384,7 +385,7 @@ def parse_number(text):
             break
         digits += c
     value = min(int(digits, base) if digits else 0, 2 ** 64 - 1)
-    return (-value if negative else value) % 2 ** 32
+    return (-value if negative else value) % 2 ** bits
 
 
 def _choice(text, words):
@@ -452,6 +453,7 @@ class Machine:
         self.windows_dir, self.current_dir = 'C:\\WINDOWS', 'C:\\WINDOWS'
         self.executable = 'C:\\Program Files\\Lumora\\QVUninst.exe'
         self.administrators, self.delete_command_runs = ADMINISTRATORS[0], DELETE_COMMAND_RUNS[0]
+        self.free_bytes = None  # no limit
         for _, s in sections_named(sections, 'Machine'):
             self.family = 'NT' if get(s, 'Family', 'NT') == 'NT' else '95/98'
             self.code_page = parse_number(get(s, 'CodePage', '1252'))
@@ -460,6 +462,8 @@ class Machine:
             self.executable = _path_text(get(s, 'Executable', self.executable))
             self.administrators = _choice(get(s, 'Administrators'), ADMINISTRATORS)
             self.delete_command_runs = _choice(get(s, 'DeleteCommandRuns'), DELETE_COMMAND_RUNS)
+            free_bytes = get(s, 'FreeBytes')
+            self.free_bytes = None if free_bytes is None else parse_number(free_bytes, 64)
 
     def _read_body_section(self, name, entries):
         if name.startswith('PRINTER'):
@@ -575,7 +579,8 @@ def describe(machine):
     text = (_fields('family', m.family) + _fields('code page', m.code_page)
             + _fields('windows directory', m.windows_dir) + _fields('current directory', m.current_dir)
             + _fields('executable', m.executable) + _fields('administrators', m.administrators)
-            + _fields('delete command runs', m.delete_command_runs))
+            + _fields('delete command runs', m.delete_command_runs)
+            + _fields('free bytes', 'unlimited' if m.free_bytes is None else m.free_bytes))
     for folded in sorted(m.nodes):
         n = m.nodes[folded]
         text += _fields('directory' if n.is_dir else 'file', n.path, '0x%x' % n.attributes, n.in_use, n.alias,
