@@ -473,9 +473,18 @@ TEST(MainFlow, PrinterListThatCantBeFilledIsReleasedAndTheRunGoesOn) {
     int enumerationsBefore;  // EnumPrintersA calls that succeed before the failing one
     std::string printerPort;
     std::vector<std::string> portsDeleted;
+    std::string completion;
   } rows[] = {
-      {"at the pending-job check: its job goes unseen", 1, "LPT1:", {"QVMAIL1:", "QVMAIL2:"}},
-      {"at the removal: its printer stays, and so does its port", 3, "QVMAIL1:", {"QVMAIL2:"}},
+      {"at the pending-job check: its job goes unseen",
+       1,
+       "LPT1:",
+       {"QVMAIL1:", "QVMAIL2:"},
+       "Complete|Uninstall is Complete|0"},
+      {"at the removal: its printer stays, and so do its port and the monitor, which the box names",
+       3,
+       "QVMAIL1:",
+       {"QVMAIL2:"},
+       "Complete|Uninstall is Complete\n\nThese could not be removed:\nLumora Mail Monitor|48"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.label);
@@ -484,7 +493,7 @@ TEST(MainFlow, PrinterListThatCantBeFilledIsReleasedAndTheRunGoesOn) {
     sim::FailNext(m, "EnumPrintersA", 1, ERROR_ACCESS_DENIED, row.enumerationsBefore);
     m.answers = {IDYES};
     EXPECT_EQ(test::RunUninstaller(m), 1);
-    EXPECT_EQ(Boxes(m).back(), "Complete|Uninstall is Complete|0");
+    EXPECT_EQ(Boxes(m).back(), row.completion);
     EXPECT_EQ(m.printers[0].port, row.printerPort);
     std::vector<std::string> deleted;
     for (const sim::Call &call : sim::CallsTo(m, "DeletePortA"))
@@ -569,6 +578,88 @@ TEST(MainFlow, PrintersOpenedWithTheAccessEachStepNeeds) {
     opened.push_back(call.args[0] + " " + call.args[1]);
   EXPECT_EQ(opened, (std::vector<std::string>{"Lumora Mail (null)", "Lumora Mail 0xf000c"}));
   EXPECT_EQ(m.printers[0].port, "LPT1:");
+}
+
+}  // namespace
+
+namespace {
+
+// The completion box says what the removal could not finish: a restart line
+// when a listed file waits for the restart, and what stayed for good, a few
+// named and the others counted. Nothing else changes the box.
+TEST(MainFlow, CompletionSaysWhatWaitsAndWhatStayed) {
+  const std::string dir = test::kInstallDir;
+  const std::string restart = "Restart the computer to finish the removal before installing Lumora again.";
+  const std::string stayed = "These could not be removed:";
+  const std::string kanji = "\x95\x5C\x8E\xA6";  // 表示, whose first trail byte is a backslash
+  auto runFromElsewhere = [](sim::Machine &m) {
+    m.executablePath = "C:\\Tools\\QVUninst.exe";
+    sim::AddFile(m, m.executablePath, "MZ");
+  };
+  const struct {
+    const char *label;
+    Family family;
+    std::function<void(sim::Machine &)> arrange;
+    std::string box;
+  } rows[] = {
+      {"everything went", Family::NT, nullptr, "Complete|Uninstall is Complete|0"},
+      {"95/98: the install folder holding the executable stays after del, unsaid", Family::Win9x, nullptr,
+       "Complete|Uninstall is Complete|0"},
+      {"a listed file in use waits for the restart", Family::NT,
+       [&](sim::Machine &m) { sim::Lock(m, dir + "\\Readme.txt"); },
+       "Complete|Uninstall is Complete\n\n" + restart + "|0"},
+      {"a file of the user's keeps the install folder and its parents; the prefixes are not the product's",
+       Family::NT,
+       [&](sim::Machine &m) {
+         runFromElsewhere(m);
+         sim::AddFile(m, dir + "\\mine.txt");
+       },
+       "Complete|Uninstall is Complete\n\n" + stayed + "\n" + dir + "|48"},
+      {"three named, the others counted; the install folder also a [PATHS] entry is named once", Family::NT,
+       [&](sim::Machine &m) {
+         runFromElsewhere(m);
+         test::PutWindowsFile(m, "QVFList.ini",
+                              "[UNINSTALL]\nPATH=" + dir + "\n[FILES]\nFILE00=" + dir + "\\a\nFILE01=" + dir +
+                                  "\\b\nFILE02=" + dir + "\\gone\nFILE03=" + dir +
+                                  "\\c\n[PATHS]\nPATH00=" + dir + "\n");
+         for (const char *name : {"\\a", "\\b", "\\c"}) sim::AddDirectory(m, dir + name);
+         sim::AddFile(m, dir + "\\c\\mine.txt");
+       },
+       "Complete|Uninstall is Complete\n\n" + stayed + "\n" + dir + "\\a\n" + dir + "\\b\n" + dir +
+           "\\c\n1 more|48"},
+      {"an entry whose key stays but loses its values no longer shows: unsaid", Family::NT,
+       [](sim::Machine &m) { sim::FindKey(m, test::kUninstallKey)->undeletable = true; },
+       "Complete|Uninstall is Complete|0"},
+      {"an entry that still shows, and an INI file that stays", Family::NT,
+       [](sim::Machine &m) {
+         sim::FindKey(m, test::kUninstallKey)->undeletable = true;
+         sim::FindKey(m, test::kUninstallKey)->deniedAccess = KEY_SET_VALUE;
+         test::PutCatalog(m, "");
+         sim::SetAttributes(m, "C:\\WINDOWS\\QVUninst.ini", FILE_ATTRIBUTE_READONLY);
+       },
+       "Complete|Uninstall is Complete\n\n" + stayed + "\nLumora\nC:\\WINDOWS\\QVUninst.ini|48"},
+      {"the catalog's texts, double-byte ones shown whole", Family::NT,
+       [&](sim::Machine &m) {
+         test::PutCatalog(m, "[STATIC]\nMSGBOX00=" + kanji + "\nMSGBOX01=" + std::string(255, 'r') +
+                                 "\nMSGBOX02=" + kanji + kanji + "\n");
+         test::PutWindowsFile(m, "QVFList.ini",
+                              "[UNINSTALL]\nPATH=" + dir + "\n[FILES]\nFILE00=C:\\WINDOWS\\QVMon.dll\n");
+         sim::AddFile(m, "C:\\WINDOWS\\QVMon.dll");
+         sim::Lock(m, "C:\\WINDOWS\\QVMon.dll", sim::InUse::Loaded);
+         runFromElsewhere(m);
+         sim::AddFile(m, dir + "\\" + kanji);
+       },
+       "Complete|" + kanji + "\n\n" + std::string(255, 'r') + "\n\n" + kanji + kanji + "\n" + dir + "|48"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = InstalledMachine(row.family);
+    m.codePage = 932;
+    if (row.arrange) row.arrange(m);
+    m.answers = {IDYES};
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    EXPECT_EQ(Boxes(m).back(), row.box);
+  }
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ TEST(MessageCatalog, DefaultsEmptyValuesAndCuts) {
   }
 }
 
-TEST(MessageCatalog, ReadsTenEntriesInOrderWithCapacity256) {
+TEST(MessageCatalog, ReadsItsEntriesInOrderWithCapacity256) {
   sim::Machine m = test::NewMachine();
   test::RunInProcess(m, [] {
     LoadMessageCatalog();
@@ -70,7 +70,8 @@ TEST(MessageCatalog, ReadsTenEntriesInOrderWithCapacity256) {
   EXPECT_EQ(keys,
             (std::vector<std::string>{"STATIC/DIALOG00", "STATIC/IDS_ADD_PORT_LIMIT", "STATIC/ADDPORT",
                                       "STATIC/IDS_CONF_PORT_LIMIT", "STATIC/CONFIG", "STATIC/ONLY_ADMIN",
-                                      "TITLE/DIALOG", "STATIC/DIALOG01", "STATIC/MSGBOX00", "TITLE/MSGBOX"}));
+                                      "TITLE/DIALOG", "STATIC/DIALOG01", "STATIC/MSGBOX00", "TITLE/MSGBOX",
+                                      "STATIC/MSGBOX01", "STATIC/MSGBOX02", "STATIC/MSGBOX03"}));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ struct SelfDeleteCase {
   std::string installPath;  // [UNINSTALL] PATH; "" for none
   std::string executable;
   std::vector<std::string> pending;  // the MoveFileExA calls, in order
+  bool readOnly = false;             // the executable, copied from a CD
 };
 
 TEST(SelfDelete, SchedulesTheInstallFoldersHoldingTheExecutableAfterIt) {
@@ -125,6 +126,20 @@ TEST(SelfDelete, SchedulesTheInstallFoldersHoldingTheExecutableAfterIt) {
        LongExecutable(256),
        {}},
       {"95/98: no MoveFileExA at all", Family::Win9x, 1252, "C:\\Program Files\\Lumora", kLumoraExe, {}},
+      {"read-only: the attribute goes first",
+       Family::NT,
+       1252,
+       "C:\\Program Files\\Lumora",
+       kLumoraExe,
+       {kLumoraExe, "C:\\Program Files\\Lumora", "C:\\Program Files"},
+       true},
+      {"95/98, read-only: the attribute goes first",
+       Family::Win9x,
+       1252,
+       "C:\\Program Files\\Lumora",
+       kLumoraExe,
+       {},
+       true},
   };
   for (const SelfDeleteCase &c : cases) {
     SCOPED_TRACE(c.label);
@@ -132,6 +147,7 @@ TEST(SelfDelete, SchedulesTheInstallFoldersHoldingTheExecutableAfterIt) {
     m.codePage = c.codePage;
     m.executablePath = c.executable;
     sim::AddFile(m, c.executable, "MZ");
+    if (c.readOnly) sim::SetAttributes(m, c.executable, FILE_ATTRIBUTE_READONLY);
     std::string manifest = "[LPR]\nMonitor=" + std::string(test::kMonitor) + "\n";
     if (!c.installPath.empty()) manifest += "[UNINSTALL]\nPATH=" + c.installPath + "\n";
     test::PutWindowsFile(m, "QVFList.ini", manifest);
@@ -144,6 +160,8 @@ TEST(SelfDelete, SchedulesTheInstallFoldersHoldingTheExecutableAfterIt) {
       EXPECT_EQ(call.args[2], std::to_string(MOVEFILE_DELAY_UNTIL_REBOOT));
     }
     EXPECT_EQ(m.processes.size(), c.family == Family::NT ? 0u : 1u);
+    sim::Restart(m);
+    EXPECT_EQ(sim::Exists(m, c.executable), c.family == Family::NT && c.pending.empty());
   }
 }
 
@@ -367,6 +385,76 @@ TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
                             : std::vector<std::string>{"command.com /c del \"" + c.deleted + "\""});
     sim::Restart(m);
     EXPECT_EQ(sim::Exists(m, c.folder + "\\QVUninst.exe"), c.deleted.empty());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// 95/98 deletes a file in use at the restart through WININIT.INI: a NUL= line
+// by its short path at the end of the first [rename] section, every other
+// byte of the file kept, written whole or not at all. A file it can't enter
+// stays, and the completion box names it.
+TEST(SelfDelete, FilesInUseOn9xAreEnteredInWininit) {
+  const std::string dll = "C:\\WINDOWS\\SYSTEM\\QVMON.DLL";
+  const std::string line = "NUL=" + dll + "\r\n";
+  const std::string deep = "C:\\WINDOWS\\SYSTEM\\" + std::string(40, 'D') + "\\QVMON.DLL";
+  const struct {
+    const char *label;
+    const char *before;  // WININIT.INI as the run finds it; NULL: none
+    std::function<void(sim::Machine &)> arrange;
+    std::string after;  // as the run leaves it; "-" for none
+    bool entered;
+  } rows[] = {
+      {"none: made with its section", nullptr, nullptr, "[rename]\r\n" + line, true},
+      {"another installer's lines: after them, before the next section",
+       "[rename]\r\nC:\\WINDOWS\\A.DLL=C:\\WINDOWS\\A.NEW\r\n[CombineVxDs]\r\nx=1\r\n", nullptr,
+       "[rename]\r\nC:\\WINDOWS\\A.DLL=C:\\WINDOWS\\A.NEW\r\n" + line + "[CombineVxDs]\r\nx=1\r\n", true},
+      {"the section in another case, last and unterminated: its line ended first",
+       "; Setup\r\n[RENAME]\r\nNUL=C:\\OLD.TMP", nullptr, "; Setup\r\n[RENAME]\r\nNUL=C:\\OLD.TMP\r\n" + line,
+       true},
+      {"no such section, the last line unterminated", "[CombineVxDs]\nx=1", nullptr,
+       "[CombineVxDs]\nx=1\r\n[rename]\r\n" + line, true},
+      {"listed twice, in two cases: entered once", nullptr,
+       [&](sim::Machine &m) {
+         test::PutWindowsFile(m, "QVFList.ini",
+                              "[FILES]\nFILE00=" + dll + "\nFILE01=c:\\windows\\system\\qvmon.dll\n");
+       },
+       "[rename]\r\n" + line, true},
+      {"read-only: not entered", "[rename]\r\n",
+       [](sim::Machine &m) { sim::SetAttributes(m, "C:\\WINDOWS\\WININIT.INI", FILE_ATTRIBUTE_READONLY); },
+       "[rename]\r\n", false},
+      {"a full disk: nothing written, the file made for it deleted again", nullptr,
+       [](sim::Machine &m) { sim::SetFreeBytes(m, 10); }, "-", false},
+      {"a short path longer than DOS takes: not entered", nullptr,
+       [&](sim::Machine &m) {
+         sim::AddFile(m, deep);
+         sim::Lock(m, deep, sim::InUse::Loaded);
+         test::PutWindowsFile(m, "QVFList.ini", "[FILES]\nFILE00=" + deep + "\n");
+       },
+       "-", false},
+      {"memory to remember it fails: not entered", nullptr,
+       [](sim::Machine &m) { sim::FailNext(m, "LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, 1); }, "-", false},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.label);
+    sim::Machine m = test::InstalledMachine(Family::Win9x);
+    test::PutWindowsFile(m, "QVFList.ini", "[FILES]\nFILE00=" + dll + "\n");
+    sim::AddFile(m, dll, "MZ");
+    sim::SetAttributes(m, dll, FILE_ATTRIBUTE_READONLY);
+    sim::Lock(m, dll, sim::InUse::Loaded);
+    if (row.before) test::PutWindowsFile(m, "WININIT.INI", row.before);
+    if (row.arrange) row.arrange(m);
+    m.answers = {IDYES};
+    EXPECT_EQ(test::RunUninstaller(m), 1);
+    auto wininit = m.files.find(sim::FoldPath(m, "C:\\WINDOWS\\WININIT.INI"));
+    EXPECT_EQ(wininit == m.files.end() ? "-" : wininit->second.data, row.after);
+    const std::string &box = m.messageBoxes.back().text;
+    EXPECT_EQ(box.find("Restart the computer") != std::string::npos, row.entered) << box;
+    EXPECT_EQ(box.find("could not be removed") != std::string::npos, !row.entered) << box;
+    sim::Restart(m);
+    EXPECT_EQ(sim::Exists(m, dll), !row.entered);
   }
 }
 

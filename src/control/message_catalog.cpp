@@ -32,7 +32,8 @@ void LoadMessageCatalog(void) {
       {"STATIC", "DIALOG01", "Are you Sure ?", catalog.DIALOG01},
       {"STATIC", "MSGBOX00", "Uninstall is Complete", catalog.MSGBOX00},
       {"TITLE", "MSGBOX", "Complete", catalog.TitleMSGBOX},
-      {"STATIC", "MSGBOX01", "Restart the computer to finish the removal before installing Lumora again.", catalog.MSGBOX01},
+      {"STATIC", "MSGBOX01", "Restart the computer to finish the removal before installing Lumora again.",
+       catalog.MSGBOX01},
       {"STATIC", "MSGBOX02", "These could not be removed:", catalog.MSGBOX02},
       {"STATIC", "MSGBOX03", "more", catalog.MSGBOX03},
   };

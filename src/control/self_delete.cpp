@@ -27,7 +27,8 @@ int ReadOwnPath(char *path, DWORD capacity) {
 // ASCII does, anything does where both code pages are one).
 int DosCommandTakes(const char *path) {
   // The tail is DELETE_COMMAND_TAIL with the path for its "%s".
-  return TextLength(path) + sizeof(DELETE_COMMAND_TAIL) - sizeof "%s" <= kCommandTailMax && DosReadsAsWritten(path);
+  return TextLength(path) + sizeof(DELETE_COMMAND_TAIL) - sizeof "%s" <= kCommandTailMax &&
+         DosReadsAsWritten(path);
 }
 
 // The executable's path as the command can take it: as it is, or in its 8.3

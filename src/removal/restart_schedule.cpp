@@ -32,9 +32,9 @@ KeptPath *NewKeptPath(const char *path) {
 // the restart.
 int HoldsKeptFile(const KeptPath *folder) {
   for (const KeptPath *file = keptFiles; file; file = file->next)
-    if ((IsWindowsNt() || !file->scheduled) &&
-        (DirectoryContains(folder->path, file->path) ||
-         (folder->shortPath[0] && file->shortPath[0] && DirectoryContains(folder->shortPath, file->shortPath))))
+    if ((IsWindowsNt() || !file->scheduled) && (DirectoryContains(folder->path, file->path) ||
+                                                (folder->shortPath[0] && file->shortPath[0] &&
+                                                 DirectoryContains(folder->shortPath, file->shortPath))))
       return 1;
   return 0;
 }

@@ -212,8 +212,8 @@ std::string CheckWininit(const Expectations &e, const sim::Machine &after, const
       ++kept;
     } else if (line == "[rename]\r\n" && !sectionMade) {
       sectionMade = true;
-    } else if (line.compare(0, 4, "NUL=") == 0 && line.size() > 6 && line.compare(line.size() - 2, 2, "\r\n") == 0 &&
-               inRename) {
+    } else if (line.compare(0, 4, "NUL=") == 0 && line.size() > 6 &&
+               line.compare(line.size() - 2, 2, "\r\n") == 0 && inRename) {
       std::string named = sim::FoldPath(after, line.substr(4, line.size() - 6));
       if (!e.listedFolded.count(named)) return "WININIT.INI names what is no listed file: " + line;
       if (!entered.insert(named).second) return "entered twice in WININIT.INI: " + line;

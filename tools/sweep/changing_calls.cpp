@@ -10,14 +10,33 @@ namespace sweep {
 namespace {
 struct ChangingCall {
   const char *function;
-  const char *success;  // the logged result when it succeeded
+  const char *success;  // the logged result when it succeeded; NULL: any but INVALID_HANDLE_VALUE
+  const char *role;     // what its first argument names, when not the stage's path role; "" for a handle
 };
 
+// CreateFileA opens WININIT.INI, and may make it; WriteFile and SetEndOfFile
+// change it by handle.
 const ChangingCall kChangingCalls[] = {
-    {"DeleteFileA", "1"},    {"RemoveDirectoryA", "1"},   {"RegDeleteKeyA", "0"},  {"RegDeleteValueA", "0"},
-    {"SetPrinterA", "1"},    {"DeletePortA", "1"},        {"DeleteMonitorA", "1"}, {"MoveFileExA", "1"},
-    {"CreateProcessA", "1"}, {"SetFileAttributesA", "1"},
+    {"DeleteFileA", "1", nullptr},
+    {"RemoveDirectoryA", "1", nullptr},
+    {"RegDeleteKeyA", "0", nullptr},
+    {"RegDeleteValueA", "0", nullptr},
+    {"SetPrinterA", "1", nullptr},
+    {"DeletePortA", "1", nullptr},
+    {"DeleteMonitorA", "1", nullptr},
+    {"MoveFileExA", "1", nullptr},
+    {"CreateProcessA", "1", nullptr},
+    {"SetFileAttributesA", "1", nullptr},
+    {"CreateFileA", nullptr, "WININIT.INI"},
+    {"WriteFile", "1", ""},
+    {"SetEndOfFile", "1", ""},
 };
+
+const ChangingCall *Find(const sim::Call &call) {
+  for (const ChangingCall &changing : kChangingCalls)
+    if (call.name == changing.function) return &changing;
+  return nullptr;
+}
 
 // The removal's stages in their order: the manifest section the uninstaller
 // reads as it enters one (none for the last three), and what a path named
@@ -39,16 +58,19 @@ const struct {
 enum { kStmPaths = 4, kIniFiles, kInstallChain, kCompletion };
 }  // namespace
 
-bool IsChangingCall(const sim::Call &call) {
-  for (const ChangingCall &changing : kChangingCalls)
-    if (call.name == changing.function) return true;
-  return false;
-}
+bool IsChangingCall(const sim::Call &call) { return Find(call) != nullptr; }
 
 bool ChangedMachine(const sim::Call &call) {
-  for (const ChangingCall &changing : kChangingCalls)
-    if (call.name == changing.function) return call.result == changing.success;
-  return false;
+  const ChangingCall *changing = Find(call);
+  if (!changing) return false;
+  if (changing->success) return call.result == changing->success;
+  return call.result != sim::Hex(reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE));
+}
+
+const char *PathRoleOf(const sim::Call &call, const std::string &stage) {
+  const ChangingCall *changing = Find(call);
+  if (changing && changing->role) return changing->role[0] ? changing->role : nullptr;
+  return PathRoleIn(stage);
 }
 
 std::vector<std::string> ChangingFunctions() {

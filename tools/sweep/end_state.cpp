@@ -56,12 +56,12 @@ void AddActedPaths(const sim::Machine &m, const std::vector<std::pair<std::strin
   std::set<std::string> removed;
   for (const auto &stageAndCall : acted) {
     const sim::Call &call = stageAndCall.second;
-    if (call.args.empty() || call.args[0] == "(null)") continue;
+    const char *role = PathRoleOf(call, stageAndCall.first);
+    if (!role || call.args.empty() || call.args[0] == "(null)") continue;
     std::string folded = sim::FoldPath(m, call.args[0]);
     if (folded.empty() || removed.count(folded)) continue;
     if (ChangedMachine(call)) removed.insert(folded);
-    const char *role = PathRoleIn(stageAndCall.first);
-    if (role) roles->acted[folded] = role;
+    roles->acted[folded] = role;
   }
 }
 

@@ -26,6 +26,9 @@ std::vector<std::string> ChangingFunctions();
 // What a path named by a changing call in `stage` is to the uninstaller
 // ("a [FILES] file"...); NULL for a stage that names no paths.
 const char *PathRoleIn(const std::string &stage);
+// What the call's first argument is to the product: its stage's path role, or
+// the call's own (WININIT.INI); NULL when it names no path.
+const char *PathRoleOf(const sim::Call &call, const std::string &stage);
 
 // Follows the removal's stages through the logged calls, by what the
 // uninstaller reads as it enters each one.
