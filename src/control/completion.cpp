@@ -29,6 +29,7 @@ void AppendStayedItems(char *text) {
 }  // namespace
 
 void ShowCompletion(void) {
+  ForgetWhatWentSince();
   char text[kCompletionTextSize];
   CopyTextWhole(text, sizeof text, catalog.MSGBOX00);
   if (AListedFileWaitsForRestart()) AppendLine(text, "\n\n", catalog.MSGBOX01);

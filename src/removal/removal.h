@@ -97,3 +97,5 @@ void NoteIfStillThere(const char *path);
 // A folder the removal could not take, unless it waits for the restart or
 // holds the executable.
 void NoteFolderIfStayed(const char *folder);
+// Drops the named paths that a later stage took after all.
+void ForgetWhatWentSince(void);

@@ -24,3 +24,14 @@ void NoteIfStillThere(const char *path) {
 void NoteFolderIfStayed(const char *folder) {
   if (!KeepFolderForRestart(folder)) NoteIfStillThere(folder);
 }
+
+// A folder noted in one stage may be taken in a later one (an entry's folder
+// that is also an install folder, a listed directory).
+void ForgetWhatWentSince(void) {
+  DWORD named = stayedCount < kStayedNamesKept ? stayedCount : kStayedNamesKept;
+  DWORD kept = 0;
+  for (DWORD i = 0; i < named; ++i)
+    if (!IsFullPath(stayedNames[i]) || GetFileAttributesA(stayedNames[i]) != INVALID_FILE_ATTRIBUTES)
+      CopyTextWhole(stayedNames[kept++], kStayedNameSize, stayedNames[i]);
+  stayedCount -= named - kept;
+}

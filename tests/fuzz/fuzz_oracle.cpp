@@ -339,7 +339,10 @@ Expectations Expect(const sim::Machine &m) {
     e.removable.insert(sim::FoldPath(m, file));
     if (!sim::FoldPath(m, file).empty()) e.listedFolded.insert(sim::FoldPath(m, file));
   }
+  // A WININIT.INI the run made and could not fill is deleted again; one that
+  // was there never is (CheckWininit).
   e.wininit = sim::FoldPath(m, m.windowsDirectory + "\\WININIT.INI");
+  e.fileArgs.insert(m.windowsDirectory + "\\WININIT.INI");
   for (const char *name : {"QVFList.ini", "QVUninst.ini"}) {
     std::string path = m.windowsDirectory + "\\" + name;
     e.fileArgs.insert(path);

@@ -106,9 +106,25 @@ class MachineMaker {
       if (!portable_) sim::FailNext(m, "LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, skip);
     }
     m.answers = {p_.ConsumeIntegralInRange(0, 7) ? IDYES : IDNO};
+    if (!portable_ && m.family == sim::Family::Win9x) MakeWininit(m);
   }
 
  private:
+  // Another installer's WININIT.INI, which the uninstaller adds its lines to,
+  // and now and then a disk too full for them. Wine would process the file as
+  // its session starts: not on portable machines.
+  void MakeWininit(sim::Machine &m) {
+    static const char *const kPieces[] = {"[rename]\r\n", "NUL=C:\\OLD.TMP\r\n", "C:\\A.DLL=C:\\A.NEW\r\n",
+                                          "[CombineVxDs]\r\n", "; comment\n", "x=1", "[RENAME]", "\r\n"};
+    if (p_.ConsumeBool()) {
+      std::string text;
+      for (int n = p_.ConsumeIntegralInRange(0, 6); n > 0; --n)
+        text += p_.ConsumeBool() ? kPieces[p_.ConsumeIntegralInRange(0, 7)] : p_.ConsumeRandomLengthString(16);
+      AddWindowsFile(m, "WININIT.INI", text);
+    }
+    if (p_.ConsumeIntegralInRange(0, 7) == 0) sim::SetFreeBytes(m, p_.ConsumeIntegralInRange(0, 64));
+  }
+
   FuzzedDataProvider &p_;
   bool portable_;
   std::vector<std::string> paths_;  // directories and files of the machine, for the manifest to name
