@@ -73,6 +73,7 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   machine.childProcesses.clear();
   machine.priorityClass = NORMAL_PRIORITY_CLASS;
   machine.threadPriority = THREAD_PRIORITY_NORMAL;
+  machine.commonControlsRegistered = false;
   machine.imagePath = ExecutablePathOf(machine);
   int result;
   if (setjmp(processExit) == 0) {

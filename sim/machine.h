@@ -214,6 +214,10 @@ struct Machine {
   DWORD priorityClass = NORMAL_PRIORITY_CLASS;  // of the running process
   int threadPriority = THREAD_PRIORITY_NORMAL;  // of its main thread
   bool hasShortNames = false;                   // some node has an alias: paths resolve them
+  // The common controls' window classes (the progress bar's) are registered
+  // in the running process: InitCommonControls, whose import loads the
+  // library that registers them, was called.
+  bool commonControlsRegistered = false;
 
   // Scripted answers to message boxes, in order; when none is left, a box
   // gets IDOK, or IDNO for Yes/No boxes (never an unasked Yes).
