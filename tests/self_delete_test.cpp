@@ -298,6 +298,8 @@ namespace {
 // machine that would run it at once.
 TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
   const std::string deep = "C:\\Program Files\\Lumora E-mail Printing\\" + std::string(60, 'd') + "\\Bin";
+  std::string deeper = "C:";  // its 8.3 form twelve FOLDER~1 deep: a tail of 133 characters
+  for (int level = 0; level < 12; ++level) deeper += "\\Folder Level";
   const std::string accented =
       "C:\\Program Files\\Lumora \xC9"
       "dition";
@@ -323,8 +325,8 @@ TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
         {"C:\\Program Files\\Lumora E-mail Printing", "LUMORA~1"},
         {"C:\\Program Files\\Lumora E-mail Printing\\" + std::string(60, 'd'), "DDDDDD~1"}},
        false,
-       "C:\\PROGRA~1\\LUMORA~1\\DDDDDD~1\\Bin\\QVUninst.exe"},
-      {"too deep and no 8.3 names: no command", 1252, deep, {}, false, ""},
+       "C:\\PROGRA~1\\LUMORA~1\\DDDDDD~1\\BIN\\QVUNINST.EXE"},
+      {"too deep in its 8.3 form too: no command", 1252, deeper, {}, false, ""},
       {"a letter the OEM code page reads otherwise: its 8.3 form",
        1252,
        accented,
@@ -332,14 +334,12 @@ TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
          "dition",
          "LUMORA~1"}},
        false,
-       "C:\\Program Files\\LUMORA~1\\QVUninst.exe"},
-      {"that letter in the 8.3 form too: no command",
+       "C:\\PROGRA~1\\LUMORA~1\\QVUNINST.EXE"},
+      {"that letter kept in the 8.3 form the volume made: no command",
        1252,
-       accented,
-       {{"C:\\Program Files\\Lumora \xC9"
-         "dition",
-         "\xC9"
-         "DITION"}},
+       "C:\\Program Files\\\xC9"
+       "dition",
+       {},
        false,
        ""},
       {"double-byte names where both code pages are one", 932, kanji, {}, false, kanji + "\\QVUninst.exe"},
