@@ -1,8 +1,10 @@
 // Dialogs and the progress bar. DialogBoxParamA builds a dialog from its
 // template in the project's resource script (read at run time, so the script
-// stays the one definition), sends WM_INITDIALOG and, as nobody is there to
-// drive a message loop, returns at once. The progress bar keeps range, step
-// and position as the common control does and records every message.
+// stays the one definition), creates its controls (the progress bar's class
+// only once InitCommonControls registered it), sends WM_INITDIALOG and, as
+// nobody is there to drive a message loop, returns at once. The progress bar
+// keeps range, step and position as the common control does and records
+// every message.
 #include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,6 +26,8 @@ namespace {
 const DWORD kErrorResourceNameNotFound = 1814;
 const DWORD kErrorInvalidWindowHandle = 1400;
 const DWORD kErrorControlIdNotFound = 1421;
+const DWORD kErrorCannotFindWindowClass = 1407;
+const DWORD kDsNoFailCreate = 0x0010;
 
 // ---- resource script --------------------------------------------------------
 
@@ -460,6 +464,32 @@ LRESULT DialogMessage(Machine &m, size_t index, UINT message, WPARAM wParam, LPA
   return message == WM_INITDIALOG ? handled : 0;
 }
 
+// Whether a control of that class can be created: the system's own classes
+// always, the progress bar only once the common controls are registered.
+bool ClassRegistered(const Machine &m, const std::string &className) {
+  static const char *const kSystemClasses[] = {"BUTTON",  "EDIT",      "STATIC",
+                                               "LISTBOX", "SCROLLBAR", "COMBOBOX"};
+  const std::string folded = Fold(m, className);
+  for (const char *system : kSystemClasses)
+    if (folded == system) return true;
+  return folded == "MSCTLS_PROGRESS32" && m.commonControlsRegistered;
+}
+
+// The dialog manager creates each control as it creates the dialog, before
+// WM_INITDIALOG: one whose class is not registered fails the whole dialog,
+// unless the template says DS_NOFAILCREATE, which leaves that control out.
+bool CreateControls(Machine &m, DialogRecord *record) {
+  std::vector<DialogRecord::Control> created;
+  for (const DialogRecord::Control &control : record->controls) {
+    if (ClassRegistered(m, control.className))
+      created.push_back(control);
+    else if (!(record->style & kDsNoFailCreate))
+      return false;
+  }
+  record->controls = created;
+  return true;
+}
+
 std::string TemplateText(LPCSTR name) {
   if (IS_INTRESOURCE(name)) return std::to_string(reinterpret_cast<uintptr_t>(name));
   return Text(name);
@@ -470,9 +500,13 @@ std::string TemplateText(LPCSTR name) {
 
 using sim::Machine;
 
+// The function does nothing itself: importing it loads the common controls
+// library, which registers the classes as it initialises. The stand-in sees
+// no imports, so the call stands for the import and registers them.
 void WINAPI InitCommonControls(void) {
   Machine &m = sim::Current();
   sim::ShouldFail(m, "InitCommonControls");  // nothing to fail: the classes come with the library
+  m.commonControlsRegistered = true;
   sim::Log(m, "InitCommonControls", {}, "");
 }
 
@@ -499,6 +533,10 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
       !sim::LoadTemplate(templateId, &record, &error)) {
     m.lastError = sim::kErrorResourceNameNotFound;
     return finish(-1, error.empty() ? "no such template" : error);
+  }
+  if (!sim::CreateControls(m, &record)) {
+    m.lastError = sim::kErrorCannotFindWindowClass;
+    return finish(-1, "a control's class is not registered");
   }
   record.templateId = templateId;
   record.created = true;

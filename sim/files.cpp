@@ -45,8 +45,8 @@ bool ParentExists(const Machine &m, const std::string &normalized) {
 }  // namespace
 
 namespace {
-// The node for path, with its parent directories made; NULL for a root or an
-// invalid path.
+// The node for path, with its parent directories made (on 95/98 each new one
+// with its alias); NULL for a root or an invalid path.
 FileNode *Place(Machine &m, const std::string &path, bool directory) {
   std::string normalized = ResolvePath(m, path);
   if (normalized.empty() || IsRoot(normalized)) return nullptr;
@@ -56,6 +56,7 @@ FileNode *Place(Machine &m, const std::string &path, bool directory) {
   if (node.path.empty()) {
     node.path = normalized;
     node.attributes = directory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+    MakeAlias(m, node);
   }
   return &node;
 }

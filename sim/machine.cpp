@@ -74,6 +74,7 @@ int RunProcess(Machine &machine, int (*entry)(void)) {
   machine.openFiles.clear();
   machine.priorityClass = NORMAL_PRIORITY_CLASS;
   machine.threadPriority = THREAD_PRIORITY_NORMAL;
+  machine.commonControlsRegistered = false;
   machine.imagePath = ExecutablePathOf(machine);
   int result;
   if (setjmp(processExit) == 0) {

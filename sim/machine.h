@@ -34,9 +34,10 @@ struct FileNode {
   // FILE_ATTRIBUTE_READONLY, HIDDEN, SYSTEM and ARCHIVE as set; DIRECTORY and
   // NORMAL are derived when read. A new file has ARCHIVE, as Windows gives it.
   DWORD attributes = 0;
-  std::string shortName;  // its 8.3 alias; "" when its name is its own short name
-  std::string data;       // file contents
-  uint64_t version = 0;   // new whenever the contents are set; lets readers cache
+  std::string shortName;   // its 8.3 alias (ANSI); "" when its name is its own short name
+  bool aliasMade = false;  // the alias is the one the file system made (95/98), not the machine folder's
+  std::string data;        // file contents
+  uint64_t version = 0;    // new whenever the contents are set; lets readers cache
 };
 
 struct RegValue {
@@ -228,6 +229,15 @@ struct Machine {
   bool diskLimited = false;
   uint64_t freeBytesAtSetUp = 0;
   uint64_t usedBytesAtSetUp = 0;
+  // While a machine folder loads (ApplyMachineHeader until ApplyMachineBody
+  // has given its [ShortNames]): no alias is made, so that the folder's own
+  // come first and the rest are made in path order, whatever order the
+  // host lists the drives in.
+  bool aliasesDeferred = false;
+  // The common controls' window classes (the progress bar's) are registered
+  // in the running process: InitCommonControls, whose import loads the
+  // library that registers them, was called.
+  bool commonControlsRegistered = false;
 
   // Scripted answers to message boxes, in order; when none is left, a box
   // gets IDOK, or IDNO for Yes/No boxes (never an unasked Yes).
@@ -358,6 +368,15 @@ void Lock(Machine &m, const std::string &path, InUse how = InUse::Open);
 // Gives an existing file or directory an 8.3 alias; false when there is no
 // such node or the alias is no single name.
 bool SetShortName(Machine &m, const std::string &path, const std::string &alias);
+// On 95/98, gives a node that has no alias the one its FAT volume makes for
+// its name (none when the name is an upper-case 8.3 name): AddFile and
+// AddDirectory do as they create it. MakeAliases does it for every node, in
+// path order. Nothing on NT, where NTFS may have 8.3 names off.
+void MakeAlias(Machine &m, FileNode &node);
+void MakeAliases(Machine &m);
+// The path with each component by its alias (its own name when it has
+// none), as GetShortPathNameA gives it; "" when some component is missing.
+std::string ShortPathOf(const Machine &m, const std::string &path);
 // Whether the folded path is the running executable's image or that of a
 // library it has loaded: in use until the process ends.
 bool IsImageInUse(const Machine &m, const std::string &foldedPath);
@@ -424,7 +443,8 @@ void ApplyMachineBody(Machine &m, const std::string &iniText);
 bool LoadMachineFolder(Machine &m, const std::string &folder, std::string *error);
 bool SaveMachineFolder(const Machine &m, const std::string &folder, std::string *error);
 // Everything a machine folder gave the machine, one item a line in a fixed
-// order, so that another reader of the format can be held to this one.
+// order, so that another reader of the format can be held to this one (the
+// aliases a 95/98 volume made are the file system's, not the folder's).
 std::string DescribeMachine(const Machine &m);
 // REGEDIT4 text of HKEY_LOCAL_MACHINE, and back.
 bool ImportRegistry(Machine &m, const std::string &regText, std::string *error);

@@ -443,9 +443,11 @@ bool SaveDrives(const Machine &m, const fs::path &folder) {
 }
 }  // namespace
 
+// The drives loaded next get their aliases once the body has given the folder's.
 void ApplyMachineHeader(Machine &m, const std::string &iniText) {
   for (const IniSection &s : ParseIni(iniText))
     if (StartsWithName(s.name, "Machine")) ApplyMachineSection(m, s);
+  m.aliasesDeferred = true;
 }
 
 // [Machine] FreeBytes: what is free once the drives are laid down (the last
@@ -458,7 +460,9 @@ void ApplyFreeBytes(Machine &m, const std::vector<IniSection> &sections) {
   }
 }
 
-// Empty directories and aliases first: the other sections may name them.
+// Empty directories and aliases first: the other sections may name them. On
+// 95/98 the names without an alias of the folder's get the file system's,
+// made in path order.
 void ApplyMachineBody(Machine &m, const std::string &iniText) {
   const std::vector<IniSection> sections = ParseIni(iniText);
   ApplyFreeBytes(m, sections);
@@ -471,6 +475,8 @@ void ApplyMachineBody(Machine &m, const std::string &iniText) {
         PathSetting alias = ParsePathSetting(entry);
         SetShortName(m, alias.path, alias.setting);
       }
+  m.aliasesDeferred = false;
+  MakeAliases(m);
   for (const IniSection &s : sections) {
     if (StartsWithName(s.name, "Printer")) ApplyPrinterSection(m, s);
     if (StartsWithName(s.name, "Window")) m.windows.push_back(TopWindow{Get(s, "Title"), Get(s, "Class")});
@@ -540,7 +546,8 @@ std::string DescribeMachine(const Machine &m) {
   for (const auto &entry : m.files) {
     const FileNode &node = entry.second;
     text += Fields({node.isDirectory ? "directory" : "file", node.path, Hex(node.attributes),
-                    InUseName(node.inUse), node.shortName, node.isDirectory ? "" : DigestOf(node.data)});
+                    InUseName(node.inUse), node.aliasMade ? "" : node.shortName,
+                    node.isDirectory ? "" : DigestOf(node.data)});
   }
   std::map<std::string, std::string> keys;
   DescribeKeys(m, m.localMachine, "", &keys);

@@ -83,8 +83,14 @@ bool SetShortName(Machine &m, const std::string &path, const std::string &alias)
       alias.find_first_of("\\/") != std::string::npos || alias.find('\0') != std::string::npos)
     return false;
   it->second.shortName = alias;
+  it->second.aliasMade = false;
   m.hasShortNames = true;
   return true;
+}
+
+std::string ShortPathOf(const Machine &m, const std::string &path) {
+  DWORD error = 0;
+  return ShortFormOf(m, path, &error);
 }
 
 }  // namespace sim

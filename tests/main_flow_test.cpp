@@ -219,7 +219,9 @@ TEST(MainFlow, YesRemovesThenReportsAndSchedulesSelfDeletionOnNt) {
   EXPECT_EQ(m.pendingDeletes,
             (std::vector<std::string>{m.executablePath, test::kInstallDir, "C:\\Program Files"}));
   EXPECT_TRUE(m.processes.empty());
-  // The dialog ran and closed before the completion box.
+  // The dialog ran, its bar's class registered (InitCommonControls), and closed before the completion box.
+  ASSERT_EQ(m.dialogs.size(), 1u);
+  EXPECT_TRUE(m.dialogs[0].ended);
   auto names = sim::CallNames(m);
   auto dialog = std::find(names.begin(), names.end(), "DialogBoxParamA");
   auto move = std::find(names.begin(), names.end(), "MoveFileExA");

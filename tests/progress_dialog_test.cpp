@@ -12,6 +12,7 @@ INT_PTR OpenProgressDialog(sim::Machine &m, DWORD steps) {
   INT_PTR result = 0;
   test::RunInProcess(m, [&] {
     stepCount = steps;
+    InitCommonControls();
     result = DialogBoxParamA(reinterpret_cast<HINSTANCE>(sim::kInstanceHandle),
                              MAKEINTRESOURCEA(kProgressDialogId), nullptr, ProgressDlgProc, 0);
     return 0;
@@ -60,6 +61,7 @@ TEST(ProgressDialog, ShowsItselfThenRunsTheRemovalAndEnds) {
   }
   const std::string dialog = sim::Hex(sim::kDialogBase), bar = sim::Hex(sim::kDialogBase + 1);
   EXPECT_EQ(calls, (std::vector<std::string>{
+                       "InitCommonControls() = ",
                        "DialogBoxParamA(0x400000, 102, 0x0, proc, 0) = 1",
                        "GetDlgItem(" + dialog + ", 1000) = " + bar,
                        "SendMessageA(" + bar + ", 0x402, 0, 0) = 0",

@@ -266,11 +266,11 @@ TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
        [&](sim::Machine &m) { m.currentDirectory = templates; },
        {exe, dir, "C:\\Program Files"},
        {}},
-      {"95/98: a file in use stays, nothing is scheduled",
+      {"95/98: a file in use goes at the restart through WININIT.INI, which takes no folder",
        Family::Win9x,
        [&](sim::Machine &m) { sim::Lock(m, templates + "\\Default.qvt"); },
        {},
-       {dir, dir + "\\Data", templates, templates + "\\Default.qvt"}},
+       {dir, dir + "\\Data", templates}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
@@ -316,6 +316,8 @@ namespace {
 // machine that would run it at once.
 TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
   const std::string deep = "C:\\Program Files\\Lumora E-mail Printing\\" + std::string(60, 'd') + "\\Bin";
+  std::string deeper = "C:";  // its 8.3 form twelve FOLDER~1 deep: a tail of 133 characters
+  for (int level = 0; level < 12; ++level) deeper += "\\Folder Level";
   const std::string accented =
       "C:\\Program Files\\Lumora \xC9"
       "dition";
@@ -341,8 +343,8 @@ TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
         {"C:\\Program Files\\Lumora E-mail Printing", "LUMORA~1"},
         {"C:\\Program Files\\Lumora E-mail Printing\\" + std::string(60, 'd'), "DDDDDD~1"}},
        false,
-       "C:\\PROGRA~1\\LUMORA~1\\DDDDDD~1\\Bin\\QVUninst.exe"},
-      {"too deep and no 8.3 names: no command", 1252, deep, {}, false, ""},
+       "C:\\PROGRA~1\\LUMORA~1\\DDDDDD~1\\BIN\\QVUNINST.EXE"},
+      {"too deep in its 8.3 form too: no command", 1252, deeper, {}, false, ""},
       {"a letter the OEM code page reads otherwise: its 8.3 form",
        1252,
        accented,
@@ -350,14 +352,12 @@ TEST(SelfDelete, TheDeleteCommandNamesAFormDosTakes) {
          "dition",
          "LUMORA~1"}},
        false,
-       "C:\\Program Files\\LUMORA~1\\QVUninst.exe"},
-      {"that letter in the 8.3 form too: no command",
+       "C:\\PROGRA~1\\LUMORA~1\\QVUNINST.EXE"},
+      {"that letter kept in the 8.3 form the volume made: no command",
        1252,
-       accented,
-       {{"C:\\Program Files\\Lumora \xC9"
-         "dition",
-         "\xC9"
-         "DITION"}},
+       "C:\\Program Files\\\xC9"
+       "dition",
+       {},
        false,
        ""},
       {"double-byte names where both code pages are one", 932, kanji, {}, false, kanji + "\\QVUninst.exe"},
@@ -399,7 +399,7 @@ namespace {
 TEST(SelfDelete, FilesInUseOn9xAreEnteredInWininit) {
   const std::string dll = "C:\\WINDOWS\\SYSTEM\\QVMON.DLL";
   const std::string line = "NUL=" + dll + "\r\n";
-  const std::string deep = "C:\\WINDOWS\\SYSTEM\\" + std::string(40, 'D') + "\\QVMON.DLL";
+  const std::string deep = "C:\\WINDOWS\\SYSTEM\\AAAAAAAA\\BBBBBBBB\\CCCCCCCC\\DDDDDDDD\\EEEEEEEE\\QVMON.DLL";
   const struct {
     const char *label;
     const char *before;  // WININIT.INI as the run finds it; NULL: none
@@ -432,6 +432,15 @@ TEST(SelfDelete, FilesInUseOn9xAreEnteredInWininit) {
          sim::AddFile(m, deep);
          sim::Lock(m, deep, sim::InUse::Loaded);
          test::PutWindowsFile(m, "QVFList.ini", "[FILES]\nFILE00=" + deep + "\n");
+       },
+       "-", false},
+      {"a short path DOS reads otherwise (code page 1252's \xC9 is another letter in 437): not entered",
+       nullptr,
+       [&](sim::Machine &m) {
+         const std::string accented = "C:\\WINDOWS\\SYSTEM\\QVM\xC9.DLL";
+         sim::AddFile(m, accented);
+         sim::Lock(m, accented, sim::InUse::Loaded);
+         test::PutWindowsFile(m, "QVFList.ini", "[FILES]\nFILE00=" + accented + "\n");
        },
        "-", false},
       {"memory to remember it fails: not entered", nullptr,

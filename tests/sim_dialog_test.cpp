@@ -17,8 +17,10 @@ INT_PTR CALLBACK ScriptedProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 }
 
 // Opens template `id` with a procedure that runs `onInit` and then ends the
-// dialog with 7 (unless told not to end it); gives DialogBoxParamA's result.
-INT_PTR OpenDialog(sim::Machine &m, int id, const std::function<void(HWND)> &onInit, bool end = true) {
+// dialog with 7 (unless told not to end it), the common controls registered
+// first (unless told not to); gives DialogBoxParamA's result.
+INT_PTR OpenDialog(sim::Machine &m, int id, const std::function<void(HWND)> &onInit, bool end = true,
+                   bool initCommonControls = true) {
   INT_PTR result = 0;
   script = [&](HWND dialog, UINT message, WPARAM, LPARAM) -> INT_PTR {
     if (message != WM_INITDIALOG) {
@@ -30,6 +32,7 @@ INT_PTR OpenDialog(sim::Machine &m, int id, const std::function<void(HWND)> &onI
     return 0;
   };
   test::RunInProcess(m, [&] {
+    if (initCommonControls) InitCommonControls();
     result = DialogBoxParamA(reinterpret_cast<HINSTANCE>(sim::kInstanceHandle), MAKEINTRESOURCEA(id), nullptr,
                              ScriptedProc, 42);
     return 0;
@@ -71,16 +74,22 @@ TEST(SimDialog, ModalCallWithoutAMessageLoop) {
     bool end;
     INT_PTR result;
     size_t dialogs;
+    bool initCommonControls = true;
+    DWORD error = 0;
   } cases[] = {
       {"ended during WM_INITDIALOG: its result", 102, true, 7, 1},
       {"not ended: -1, no loop to wait in", 102, false, -1, 1},
-      {"unknown template: -1, nothing created", 555, true, -1, 0},
+      {"unknown template: -1, nothing created", 555, true, -1, 0, true, 1814},
+      {"the progress bar's class not registered: -1, nothing created", 102, true, -1, 0, false, 1407},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
     sim::Machine m = test::NewMachine();
-    EXPECT_EQ(OpenDialog(m, c.id, nullptr, c.end), c.result);
+    EXPECT_EQ(OpenDialog(m, c.id, nullptr, c.end, c.initCommonControls), c.result);
     EXPECT_EQ(m.dialogs.size(), c.dialogs);
+    if (c.error) {
+      EXPECT_EQ(m.lastError, c.error);
+    }
   }
 }
 

@@ -266,7 +266,8 @@ sim::Machine MachineWithEverySetting() {
 
 TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
   namespace fs = std::filesystem;
-  for (const char *source : {QV_SOURCE_DIR "/examples/demo", ""}) {
+  for (const char *source :
+       {QV_SOURCE_DIR "/examples/demo", QV_SOURCE_DIR "/tests/machines/uninstall-9x", ""}) {
     SCOPED_TRACE(*source ? source : "every setting");
     sim::Machine m;
     std::string error;
@@ -502,10 +503,10 @@ TEST(SimProcess, DelayedDeletionKeepsFilesAndDirectoriesInCallOrder) {
 
 namespace {
 
-// C:\Program Files (alias PROGRA~1) holds Lumora (no alias) and the running
-// executable; C:\Apps a file of each kind a deletion meets.
-sim::Machine FilesMachine() {
-  sim::Machine m = test::NewMachine();
+// C:\Program Files (alias PROGRA~1) holds Lumora (no alias on NT) and the
+// running executable; C:\Apps a file of each kind a deletion meets.
+sim::Machine FilesMachine(sim::Family family = sim::Family::NT, UINT codePage = 1252) {
+  sim::Machine m = test::NewMachine(family, codePage);
   sim::AddFile(m, "C:\\Apps\\plain.txt");
   sim::AddFile(m, "C:\\Apps\\readonly.txt");
   sim::SetAttributes(m, "C:\\Apps\\readonly.txt", FILE_ATTRIBUTE_READONLY);
@@ -803,6 +804,9 @@ TEST(SimFiles, ShortPathNameGivesEachComponentsAlias) {
     DWORD result;
     std::string text;  // the buffer after the call ("#" untouched)
     DWORD error;
+    // 95/98: these are made first, in order, each with the alias its FAT volume makes.
+    std::vector<std::string> made = {};
+    UINT codePage = 1252;
   } rows[] = {
       {"long form", "C:\\Program Files\\Lumora\\QVUninst.exe", MAX_PATH, 31,
        "C:\\PROGRA~1\\Lumora\\QVUninst.exe", 0},
@@ -816,10 +820,76 @@ TEST(SimFiles, ShortPathNameGivesEachComponentsAlias) {
       {"missing file", "C:\\PROGRA~1\\Lumora\\None.exe", MAX_PATH, 0, "#", ERROR_FILE_NOT_FOUND},
       {"missing directory", "C:\\PROGRA~1\\None\\QVUninst.exe", MAX_PATH, 0, "#", ERROR_PATH_NOT_FOUND},
       {"a file is no directory", "C:\\Apps\\plain.txt\\x", MAX_PATH, 0, "#", ERROR_PATH_NOT_FOUND},
+      // 95/98: VFAT's basis name (upper case, in the OEM code page) and numeric tail.
+      {"95/98: an upper-case 8.3 name is its own, another case is upper-cased",
+       "C:\\WINDOWS\\Notepad.exe",
+       MAX_PATH,
+       22,
+       "C:\\WINDOWS\\NOTEPAD.EXE",
+       0,
+       {"C:\\WINDOWS\\Notepad.exe"}},
+      {"95/98: a letter code page 437 holds is kept, no tail",
+       "C:\\Apps\\caf\xE9.txt",
+       MAX_PATH,
+       16,
+       "C:\\APPS\\CAF\xC9.TXT",
+       0,
+       {"C:\\Apps\\caf\xE9.txt"}},
+      {"95/98: one it lacks is lossy: '_' and a tail",
+       "C:\\Apps\\\xC0 la carte.txt",
+       MAX_PATH,
+       20,
+       "C:\\APPS\\_LACAR~1.TXT",
+       0,
+       {"C:\\Apps\\\xC0 la carte.txt"}},
+      {"95/98: too long",
+       "C:\\Apps\\Documentation",
+       MAX_PATH,
+       16,
+       "C:\\APPS\\DOCUME~1",
+       0,
+       {"C:\\Apps\\Documentation"}},
+      {"95/98: a collision takes the next tail",
+       "C:\\Apps\\Documents",
+       MAX_PATH,
+       16,
+       "C:\\APPS\\DOCUME~2",
+       0,
+       {"C:\\Apps\\Documentation", "C:\\Apps\\Documents"}},
+      {"95/98: an 8.3 name is taken as an alias is",
+       "C:\\Apps\\Documentation",
+       MAX_PATH,
+       16,
+       "C:\\APPS\\DOCUME~2",
+       0,
+       {"C:\\Apps\\DOCUME~1", "C:\\Apps\\Documentation"}},
+      {"95/98: leading periods and every space go",
+       "C:\\Apps\\.my profile",
+       MAX_PATH,
+       16,
+       "C:\\APPS\\MYPROF~1",
+       0,
+       {"C:\\Apps\\.my profile"}},
+      {"95/98: the extension is 3 after the last period; periods before it go",
+       "C:\\Apps\\setup.v2.html",
+       MAX_PATH,
+       20,
+       "C:\\APPS\\SETUPV~1.HTM",
+       0,
+       {"C:\\Apps\\setup.v2.html"}},
+      {"95/98, 932: a double-byte character is never cut, nor its trail byte upper-cased",
+       "C:\\Apps\\a\x83\x61\x83\x43\x83\x45\x83\x47.txt",
+       MAX_PATH,
+       19,
+       "C:\\APPS\\A\x83\x61\x83\x43~1.TXT",
+       0,
+       {"C:\\Apps\\a\x83\x61\x83\x43\x83\x45\x83\x47.txt"},
+       932},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.label);
-    sim::Machine m = FilesMachine();
+    sim::Machine m = row.made.empty() ? FilesMachine() : FilesMachine(sim::Family::Win9x, row.codePage);
+    for (const std::string &path : row.made) sim::AddFile(m, path);
     DWORD result = 0, error = 0;
     std::string text;
     test::RunInProcess(m, [&] {

@@ -31,6 +31,7 @@ int PlanAndRemove(void) {
   BuildRemovalPlan();
   planMs = MsSince(start);
   start = Clock::now();
+  InitCommonControls();
   DialogBoxParamA(reinterpret_cast<HINSTANCE>(sim::kInstanceHandle), MAKEINTRESOURCEA(kProgressDialogId),
                   nullptr, ProgressDlgProc, 0);
   sequenceMs = MsSince(start);

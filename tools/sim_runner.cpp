@@ -2,7 +2,8 @@
 // platform. Message boxes are shown in the terminal and answered there (or
 // from --answers / the folder's [Answers] when not interactive), the progress
 // dialog is drawn as a bar, and the resulting machine is written back, with
-// result.ini telling the exit code, the boxes and what awaits a restart; with
+// result.ini telling the exit code, the boxes, what awaits a restart and the
+// paths' 8.3 forms; with
 // --restart, the machine as it is once the system has started again. With
 // --cut-after-steps N the process is ended right after its N-th progress step,
 // as power lost or the user's "End task" would, so that a second run can be
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -200,6 +202,23 @@ bool WriteWinInit(const std::string &folder, const std::string *bytes) {
   return fclose(file) == 0 && written;
 }
 
+// Each path that has an 8.3 alias with its 8.3 form ("LONG|SHORT", as the
+// Wine runner reports Wine's), so that a comparison can take the paths the
+// run named back to long names: the aliases a 95/98 volume made are in no
+// machine folder the run was given. Paths already listed are kept.
+void ListAliases(const sim::Machine &m, std::map<std::string, std::string> *lines) {
+  for (const auto &entry : m.files)
+    if (!entry.second.shortName.empty() && !lines->count(entry.first))
+      (*lines)[entry.first] = entry.second.path + "|" + sim::ShortPathOf(m, entry.second.path);
+}
+
+std::string AliasesText(const std::map<std::string, std::string> &lines) {
+  std::string text = "\n[ShortNames]\n";
+  int count = 0;
+  for (const auto &line : lines) text += std::to_string(++count) + "=" + line.second + "\n";
+  return text;
+}
+
 // One line per entry: what it named and what became of it.
 std::string RestartText(const std::vector<sim::RestartEntry> &entries) {
   std::string text = "\n[Restart]\n";
@@ -245,12 +264,15 @@ int main(int argc, char **argv) {
   Cut cut;
   cut.afterSteps = options.cutAfterSteps;
   if (cut.afterSteps) ArmCut(machine, &cut);
+  std::map<std::string, std::string> aliases;  // as before the run, and those of names the run made
+  ListAliases(machine, &aliases);
   int exitCode = options.run ? sim::RunProcess(machine, UninstallerProcess) : 0;
   machine.answerBox = nullptr;
   machine.onCall = nullptr;
   machine.onProgress = nullptr;
+  ListAliases(machine, &aliases);
   std::string cutLine = cut.afterSteps ? std::string("Cut=") + (cut.done ? "yes" : "no") : "";
-  std::string resultText = ResultText(machine, exitCode, cutLine);
+  std::string resultText = ResultText(machine, exitCode, cutLine) + AliasesText(aliases);
   std::string winInit;
   const bool leftWinInit = WinInitOf(machine, &winInit);
   if (options.restart) {

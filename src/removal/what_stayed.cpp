@@ -28,7 +28,7 @@ void NoteFolderIfStayed(const char *folder) {
 // A folder noted in one stage may be taken in a later one (an entry's folder
 // that is also an install folder, a listed directory).
 void ForgetWhatWentSince(void) {
-  DWORD named = stayedCount < kStayedNamesKept ? stayedCount : kStayedNamesKept;
+  DWORD named = stayedCount < kStayedNamesKept ? stayedCount : DWORD{kStayedNamesKept};
   DWORD kept = 0;
   for (DWORD i = 0; i < named; ++i)
     if (!IsFullPath(stayedNames[i]) || GetFileAttributesA(stayedNames[i]) != INVALID_FILE_ATTRIBUTES)

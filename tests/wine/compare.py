@@ -29,8 +29,9 @@ import machine_folder as mf  # noqa: E402
 
 class Outcome:
     """What one run left behind, as read from its machine folder. aliases
-    are the 8.3 aliases its paths may use: the stand-in's, from the machine
-    folder; Wine's come with its result.ini."""
+    are the 8.3 aliases its paths may use: those the machine folder gave, and
+    each side's own as its result.ini reports them (Wine's, and those a 95/98
+    volume made on the stand-in)."""
 
     def __init__(self, folder, scope, aliases=None):
         sections = mf.parse_ini(mf.read_text(os.path.join(folder, 'machine.ini')))
@@ -51,8 +52,10 @@ class Outcome:
         self.restart = [v for _, e in mf.sections_named(result, 'Restart') for _, v in e]
         self.code_page = code_page
         self.aliases = dict(aliases or {})
-        self.aliases.update(wine_aliases((v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e),
-                                         self.code_page))
+        forms = [v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e]
+        self.aliases.update(wine_aliases(forms, self.code_page))
+        # Folded long path: its 8.3 form, as the run's platform gave it.
+        self.short_forms = {mf.fold(p.partition('|')[0], code_page): p.partition('|')[2] for p in forms}
         machine = (mf.sections_named(sections, 'Machine') or [('Machine', [])])[0][1]
         self.executable = self.long_form(mf.get(machine, 'Executable', ''))[0]
 
@@ -100,7 +103,7 @@ def machine_aliases(folder):
 
 
 def wine_aliases(pairs, code_page):
-    """Aliases from Wine's "LONG|SHORT" forms of whole paths."""
+    """Aliases from a result's "LONG|SHORT" forms of whole paths."""
     aliases = {}
     for pair in pairs:
         long_path, _, short_path = pair.partition('|')
@@ -177,6 +180,31 @@ def same_paths_by_other_aliases(item, on_sim, on_wine, sim, wine):
     return item in PATH_ITEMS and sim.paths_in_long_form(item) == wine.paths_in_long_form(item)
 
 
+def alias_dos_reads_otherwise_on_the_stand_in(item, on_sim, on_wine, sim, wine):
+    """On a machine whose code pages differ, the stand-in started no delete
+    command, where Wine started one naming the executable by an 8.3 form,
+    because the stand-in's 8.3 form of the executable holds a character the
+    OEM code page reads otherwise (a VFAT alias keeps such a letter, Wine's is
+    plain ASCII): the command, its outcome at the restart and the executable
+    it deleted."""
+    if sim.code_page == 932 or sim.processes or len(wine.processes) != 1:
+        return False
+    named, aliased = wine.long_form(command_path(wine.processes[0]))
+    executable = mf.fold(sim.executable)
+    short_form = sim.short_forms.get(executable, sim.executable)
+    if not aliased or mf.fold(named) != executable or all(ord(c) < 0x80 for c in short_form):
+        return False
+    return item in ('processes', 'restart') or (
+        item.startswith('files:') and mf.fold(item[len('files:'):]) == executable and on_wine == 'absent')
+
+
+def by_wines_own_aliases(item, on_sim, on_wine, sim, wine):
+    """What Wine's own 8.3 aliases change: the same paths named by other
+    aliases, or a delete command the stand-in's alias kept from starting."""
+    return (same_paths_by_other_aliases(item, on_sim, on_wine, sim, wine) or
+            alias_dos_reads_otherwise_on_the_stand_in(item, on_sim, on_wine, sim, wine))
+
+
 def executable_named_long_under_wine(item, on_sim, on_wine, sim, wine):
     """The same lines once in long form, where the stand-in names the
     executable, or a folder holding it, by an 8.3 form that Wine names long."""
@@ -194,9 +222,10 @@ WINE_RULES = [
     ('spooler-deletes-ports-in-use', spooler_deletes_what_a_printer_uses,
      "Wine 8's DeletePortA and DeleteMonitorA delete a port, and a monitor, that a printer still uses; "
      'Windows refuses with ERROR_BUSY and ERROR_PRINT_MONITOR_IN_USE'),
-    ('wine-makes-its-own-short-names', same_paths_by_other_aliases,
+    ('wine-makes-its-own-short-names', by_wines_own_aliases,
      'Wine 8 gives each long name an 8.3 alias of its own, a hash of the name (C:\\Program Files is '
-     'C:\\PROG~FBU); SetFileShortNameA is not implemented: the stand-in\'s aliases are never Wine\'s'),
+     'C:\\PROG~FBU), plain ASCII; SetFileShortNameA is not implemented: the stand-in\'s aliases (a 95/98 '
+     'volume\'s, made as VFAT makes them, keep the OEM letters of the name) are never Wine\'s'),
     ('module-path-is-long', executable_named_long_under_wine,
      "Wine 8's GetModuleFileNameA gives a program started by its 8.3 path its long path, where Windows gives "
      'the path in the form the program was started by'),

@@ -204,6 +204,20 @@ class WineRulesTest(unittest.TestCase):
         def started_as(executable):
             return replace('machine.ini', 'Family=NT', 'Family=NT\nExecutable=' + executable)
         by_alias = replace('result.ini', '=C:\\App\\QVUninst.exe', '=C:\\APP~1\\QVUNIN~1.EXE')
+
+        def stand_in_alias(folder):  # as the stand-in's runner reports the aliases it made
+            return replace('result.ini', '[OpenedPrinters]', '[ShortNames]\n1=C:\\App|C:\\%s\n'
+                           '2=C:\\App\\QVUninst.exe|C:\\%s\\QVUNIN~1.EXE\n\n[OpenedPrinters]' % (folder, folder))
+        on_9x = replace('machine.ini', 'Family=NT', 'Family=95/98\nExecutable=C:\\App\\QVUninst.exe')
+        no_command = both(replace('result.ini', '1=C:\\App\\QVUninst.exe\n', ''),
+                          replace('result.ini', '1=command.com /c del "C:\\App\\Copy.exe"\n', ''),
+                          replace('result.ini', '1=C:\\App\\QVUninst.exe|deleted\n', ''))
+        wine_deletes_by_alias = both(
+            replace('result.ini', '1=C:\\App\\QVUninst.exe\n', ''), WINE_ALIAS,
+            replace('result.ini', '"C:\\App\\Copy.exe"', '"C:\\APP~FBU\\QVUNI~XY.EXE"'),
+            replace('result.ini', '1=C:\\App\\QVUninst.exe|deleted', '1=C:\\APP~FBU\\QVUNI~XY.EXE|deleted'),
+            file_edit('App/QVUninst.exe', None))
+        rule = 'wine-makes-its-own-short-names'
         rows = [
             ("each side's own aliases", both(own_alias, by_alias),
              both(replace('result.ini', '=C:\\App\\QVUninst.exe', '=C:\\APP~FBU\\QVUNI~XY.EXE'), WINE_ALIAS),
@@ -219,6 +233,17 @@ class WineRulesTest(unittest.TestCase):
              {'pending': ['module-path-is-long'], 'restart': ['module-path-is-long']}),
             ('another program by its 8.3 form on the stand-in', both(own_alias, started_as('C:\\x.exe'), by_alias),
              None, {'pending': [], 'restart': []}),
+            ("the stand-in's aliases as its result reports them", both(by_alias, stand_in_alias('APP~1')),
+             both(replace('result.ini', '=C:\\App\\QVUninst.exe', '=C:\\APP~FBU\\QVUNI~XY.EXE'), WINE_ALIAS),
+             {'pending': ['wine-makes-its-own-short-names'], 'restart': ['wine-makes-its-own-short-names']}),
+            # 95/98: the command names the executable by Wine's alias; the stand-in's holds a letter DOS
+            # reads otherwise (as a VFAT alias of an accented name does), so it started none.
+            ("no command on the stand-in, whose 8.3 form DOS reads otherwise",
+             both(on_9x, no_command, stand_in_alias('\xC4PP')), wine_deletes_by_alias,
+             {'processes': [rule], 'restart': [rule], 'files:C:\\App\\QVUninst.exe': [rule]}),
+            ("no command on the stand-in, whose 8.3 form DOS reads as it is",
+             both(on_9x, no_command, stand_in_alias('APP~1')), wine_deletes_by_alias,
+             {'processes': [], 'restart': [], 'files:C:\\App\\QVUninst.exe': []}),
         ]
         for label, sim_edit, wine_edit, rules in rows:
             with self.subTest(label), tempfile.TemporaryDirectory() as work:
