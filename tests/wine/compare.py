@@ -4,9 +4,11 @@ Wine (tools/wine/qvwine.py) and compares what each left behind: the C: drive
 tree, file contents and the read-only, hidden and system attributes, the
 registry subtrees the machine folder has, each printer's port, the exit code,
 the message boxes (caption, text, style, answer), the files pending deletion
-at restart, the processes started, the printers opened, whether the run was
-cut and, for a scenario that restarts, what the restart did. A scenario whose first run is cut and then run again
-compares the machines after each run (the first run's items named first.*).
+at restart, the processes started, the printers opened, the WININIT.INI the
+run left (byte for byte, as both runners capture it before any restart),
+whether the run was cut and, for a scenario that restarts, what the restart
+did. A scenario whose first run is cut and then run again compares the
+machines after each run (the first run's items named first.*).
 Items the scenario leaves out (a known Wine difference) are reported but do
 not fail it.
 
@@ -50,6 +52,11 @@ class Outcome:
         self.processes = [v for _, e in mf.sections_named(result, 'Processes') for _, v in e]
         self.opened = [v for _, e in mf.sections_named(result, 'OpenedPrinters') for _, v in e]
         self.restart = [v for _, e in mf.sections_named(result, 'Restart') for _, v in e]
+        wininit = os.path.join(folder, 'wininit.ini')
+        self.wininit = None  # the WININIT.INI the run left, byte for byte
+        if os.path.exists(wininit):
+            with open(wininit, 'rb') as file:
+                self.wininit = file.read()
         self.code_page = code_page
         self.aliases = dict(aliases or {})
         forms = [v for _, e in mf.sections_named(result, 'ShortNames') for _, v in e]
@@ -58,9 +65,48 @@ class Outcome:
         self.short_forms = {mf.fold(p.partition('|')[0], code_page): p.partition('|')[2] for p in forms}
         machine = (mf.sections_named(sections, 'Machine') or [('Machine', [])])[0][1]
         self.executable = self.long_form(mf.get(machine, 'Executable', ''))[0]
+        self.earlier_unread = set()  # paths an earlier run's boot step could not read (judge sets them)
+        windows_dir = mf.get(machine, 'WindowsDirectory', 'C:\\WINDOWS').rstrip('\\')
+        self.wininit_files = {mf.fold(windows_dir + '\\' + name, code_page)
+                              for name in ('WININIT.INI', 'WININIT.BAK')}
 
     def long_form(self, path):
         return long_form(path, self.aliases, self.code_page)
+
+    def line_in_long_form(self, line):
+        """A WININIT.INI [rename] line, "NUL=PATH" or "DEST=SOURCE", with its
+        paths in long form and folded; (that line, whether it named an alias)."""
+        key, equals, value = line.partition('=')
+        aliased = False
+
+        def path(text):
+            nonlocal aliased
+            named = text.strip(' \t')
+            if not named:
+                return text
+            resolved, by_alias = self.long_form(named)
+            aliased = aliased or by_alias
+            return text.replace(named, mf.fold(resolved, self.code_page), 1)
+        if not equals:
+            return line, False
+        return (key if key.strip(' \t').upper() == 'NUL' else path(key)) + '=' + path(value), aliased
+
+    def wininit_in_long_form(self, data):
+        """A WININIT.INI's text with the paths of its [rename] lines in long
+        form, letter case aside, each such line marked when it named an alias;
+        every other byte as it is."""
+        lines, in_rename = [], False
+        for raw in data.decode('latin-1').split('\n'):
+            ending = '\r' if raw.endswith('\r') else ''
+            body = raw[:len(raw) - len(ending)]
+            stripped = body.strip(' \t')
+            if stripped.startswith('['):
+                in_rename = stripped[1:].split(']', 1)[0].strip(' \t').upper() == 'RENAME'
+            elif in_rename and stripped and not stripped.startswith(';'):
+                body, aliased = self.line_in_long_form(body)
+                ending += ' (by an alias)' if aliased else ''  # a path by an 8.3 form on one side only differs
+            lines.append(body + ending)
+        return '\n'.join(lines)
 
     def paths_in_long_form(self, item):
         """Each line of the item (pending, processes or restart) as (the line
@@ -74,7 +120,10 @@ class Outcome:
             lines = [(r, r.rpartition('|')[0]) for r in self.restart]
         out = []
         for line, path in lines:
-            named, aliased = self.long_form(path)
+            if item == 'restart' and '=' in path:  # a WININIT.INI line
+                named, aliased = self.line_in_long_form(path)
+            else:
+                named, aliased = self.long_form(path)
             out.append((mf.fold(line.replace(path, named, 1) if path else line), mf.fold(named), aliased))
         return out
 
@@ -117,12 +166,14 @@ def wine_aliases(pairs, code_page):
 
 
 def long_form(path, aliases, code_page):
-    """(the path with each alias taken to its long name, whether it had one)."""
+    """(the path with each alias taken to its long name, whether it had one).
+    A long name that is its own alias but for letter case ("Lumora" for
+    LUMORA, as VFAT makes it) is no alias."""
     resolved, aliased = [], False
     for part in mf.split_path(path, code_page):
         name = aliases.get(alias_key(resolved, part, code_page))
         resolved.append(name or part)
-        aliased = aliased or name is not None
+        aliased = aliased or (name is not None and mf.fold(name, code_page) != mf.fold(part, code_page))
     return ('\\'.join(resolved), True) if aliased else (path, False)
 
 
@@ -173,11 +224,70 @@ def spooler_deletes_what_a_printer_uses(item, on_sim, on_wine, sim, wine):
 PATH_ITEMS = ('pending', 'processes', 'restart')
 
 
+def wininit_texts(item, sim, wine):
+    """For the WININIT.INI the run left ('wininit'), or a WININIT.INI or
+    WININIT.BAK of the Windows directory that both sides hold with other
+    contents: both sides' bytes; else None."""
+    if item == 'wininit':
+        return (sim.wininit, wine.wininit) if sim.wininit is not None and wine.wininit is not None else None
+    folded = mf.fold(item[len('files:'):], sim.code_page) if item.startswith('files:') else None
+    a, b = sim.tree.get(folded), wine.tree.get(folded)
+    if folded not in sim.wininit_files or not a or not b or a[1] or b[1]:
+        return None
+    return a[2], b[2]
+
+
 def same_paths_by_other_aliases(item, on_sim, on_wine, sim, wine):
     """The deletions pending, delete commands or restart outcomes name the
     same paths in the same forms once each side's aliases are taken to long
-    names."""
-    return item in PATH_ITEMS and sim.paths_in_long_form(item) == wine.paths_in_long_form(item)
+    names; so do the [rename] lines of a WININIT.INI (or WININIT.BAK), whose
+    every other byte is the same."""
+    if item in PATH_ITEMS:
+        return sim.paths_in_long_form(item) == wine.paths_in_long_form(item)
+    texts = wininit_texts(item, sim, wine)
+    return texts is not None and sim.wininit_in_long_form(texts[0]) == wine.wininit_in_long_form(texts[1])
+
+
+UNREAD_BY_DOS = (mf.fold('ignored (long name)'), mf.fold('missing'))
+
+
+def unread_by_dos(line, code_page):
+    """A folded restart line of a WININIT.INI entry ("NUL=PATH|outcome") that
+    the 95/98 boot step could not read: a long name, or, on a machine whose
+    OEM code page is not its ANSI one, a byte from 0x80."""
+    named, _, outcome = line.rpartition('|')
+    if '=' not in named or outcome not in UNREAD_BY_DOS:
+        return False
+    return outcome == UNREAD_BY_DOS[0] or (code_page != 932 and any(ord(c) >= 0x80 for c in named))
+
+
+def paths_of_lines(lines):
+    """The folded long paths a WININIT.INI entry's lines name."""
+    paths = set()
+    for line in lines:
+        key, _, value = line.rpartition('|')[0].partition('=')
+        paths.update(p.strip(' \t') for p in (key, value) if p.strip(' \t') and p.strip(' \t') != 'NUL')
+    return paths
+
+
+def unread_lines(outcome):
+    """The stand-in's restart lines of WININIT.INI entries its boot step could not read."""
+    return [x[0] for x in outcome.paths_in_long_form('restart') if unread_by_dos(x[0], outcome.code_page)]
+
+
+def boot_step_takes_any_name(item, on_sim, on_wine, sim, wine):
+    """Restart outcomes that agree once in long form but for WININIT.INI lines
+    the stand-in's boot step could not read (it ignores a long name, reads
+    another file through the OEM code page) and Wine's carried out; and the
+    files those lines name, kept on the stand-in and deleted or renamed by
+    Wine, in that run and any later one."""
+    unread = unread_lines(sim)
+    if item == 'restart' and unread:
+        a, b = sim.paths_in_long_form('restart'), wine.paths_in_long_form('restart')
+        return len(a) == len(b) and a != b and all(
+            x == y or (x[0] in unread and x[0].rpartition('|')[0] == y[0].rpartition('|')[0]) for x, y in zip(a, b))
+    named = paths_of_lines(unread) | sim.earlier_unread
+    return item.startswith('files:') and mf.fold(item[len('files:'):], sim.code_page) in named
 
 
 def alias_dos_reads_otherwise_on_the_stand_in(item, on_sim, on_wine, sim, wine):
@@ -225,7 +335,12 @@ WINE_RULES = [
     ('wine-makes-its-own-short-names', by_wines_own_aliases,
      'Wine 8 gives each long name an 8.3 alias of its own, a hash of the name (C:\\Program Files is '
      'C:\\PROG~FBU), plain ASCII; SetFileShortNameA is not implemented: the stand-in\'s aliases (a 95/98 '
-     'volume\'s, made as VFAT makes them, keep the OEM letters of the name) are never Wine\'s'),
+     'volume\'s, made as VFAT makes them, keep the OEM letters of the name) are never Wine\'s, in the '
+     'deletions and commands, the restart\'s outcomes, and the [rename] lines of WININIT.INI'),
+    ('wine-boot-step-takes-any-name', boot_step_takes_any_name,
+     "Wine 8's boot step carries out WININIT.INI's [rename] lines with DeleteFileW and MoveFileExW, long names "
+     'and ANSI bytes alike, where the 95/98 one runs in real mode: long names are ignored (Microsoft KB Q140570) '
+     'and the bytes are read through the OEM code page'),
     ('module-path-is-long', executable_named_long_under_wine,
      "Wine 8's GetModuleFileNameA gives a program started by its 8.3 path its long path, where Windows gives "
      'the path in the form the program was started by'),
@@ -237,6 +352,10 @@ def registry_scope(machine):
     keys = mf.parse_reg(mf.read_text(os.path.join(machine, 'registry.reg')))
     tops = [mf.fold(t) for t in mf.top_keys(keys)]
     return {k: v for k, v in keys.items() if any(k == t or k.startswith(t + '\\') for t in tops)}
+
+
+def describe_bytes(data):
+    return 'absent' if data is None else '%d bytes: %r' % (len(data), data.decode('latin-1'))
 
 
 def describe(entry):
@@ -271,6 +390,8 @@ def differences(sim, wine, scope, printers):
         differ('opened', sim.opened, wine.opened)
     if [mf.fold(r) for r in sim.restart] != [mf.fold(r) for r in wine.restart]:
         differ('restart', sim.restart, wine.restart)
+    if sim.wininit != wine.wininit:
+        differ('wininit', describe_bytes(sim.wininit), describe_bytes(wine.wininit))
     for folded in sorted(set(sim.tree) | set(wine.tree)):
         a, b = sim.tree.get(folded), wine.tree.get(folded)
         if a is None or b is None or a[1] != b[1] or a[2] != b[2]:
@@ -394,9 +515,12 @@ def judge(result, machine, leave_out):
         runs.insert(0, ('first.', result.sim_first, result.wine_first))
     files, boxes = set(), 0
     aliases = machine_aliases(machine)
+    unread = set()
     for run_name, sim_folder, wine_folder in runs:
         sim, wine = Outcome(sim_folder, scope, aliases), Outcome(wine_folder, scope)
+        sim.earlier_unread = unread
         judge_run(result, run_name, sim, wine, differences(sim, wine, scope, printers), leave_out)
+        unread = unread | paths_of_lines(unread_lines(sim))
         files |= set(sim.tree) | set(wine.tree)
         boxes += len(sim.boxes)
         if run_name:

@@ -86,6 +86,13 @@ def both(*edits):
     return edit
 
 
+def wininit(text):
+    """The WININIT.INI a run left, as its runner writes it next to result.ini."""
+    def edit(texts, files):
+        texts['wininit.ini'] = text
+    return edit
+
+
 # Wine's own 8.3 aliases of C:\App and its executable, as its driver reports them.
 WINE_ALIAS = replace('result.ini', '[OpenedPrinters]', '[ShortNames]\n1=C:\\App|C:\\APP~FBU\n'
                      '2=C:\\App\\QVUninst.exe|C:\\APP~FBU\\QVUNI~XY.EXE\n\n[OpenedPrinters]')
@@ -94,7 +101,7 @@ WINE_ALIAS = replace('result.ini', '[OpenedPrinters]', '[ShortNames]\n1=C:\\App|
 def file_edit(path, data):
     def edit(texts, files):
         if data is None:
-            del files[path]
+            files.pop(path, None)
         else:
             files[path] = data
     return edit
@@ -135,6 +142,7 @@ class DifferencesTest(unittest.TestCase):
              ['attributes:C:\\App\\Readme.txt']),
             ('archive on one side',
              replace('machine.ini', '[Directories]', '[Attributes]\nC:\\App\\Readme.txt=archive\n[Directories]'), []),
+            ('a WININIT.INI left on one side', wininit('[rename]\r\n'), ['wininit']),
         ]
         for label, edit, expected in rows:
             with self.subTest(label), tempfile.TemporaryDirectory() as work:
@@ -244,6 +252,15 @@ class WineRulesTest(unittest.TestCase):
             ("no command on the stand-in, whose 8.3 form DOS reads as it is",
              both(on_9x, no_command, stand_in_alias('APP~1')), wine_deletes_by_alias,
              {'processes': [], 'restart': [], 'files:C:\\App\\QVUninst.exe': []}),
+            ("WININIT.INI's lines by each side's aliases", both(own_alias, wininit(
+                '[x]\r\nNUL=C:\\APP~1\r\n[rename]\r\nNUL=C:\\APP~1\\QVUNIN~1.EXE\r\n')),
+             both(WINE_ALIAS, wininit('[x]\r\nNUL=C:\\APP~1\r\n[rename]\r\nNUL=c:\\app~fbu\\QVUNI~XY.EXE\r\n')),
+             {'wininit': ['wine-makes-its-own-short-names']}),
+            ('a WININIT.INI line by an 8.3 form on one side only',
+             wininit('[rename]\r\nNUL=C:\\App\\QVUninst.exe\r\n'),
+             both(WINE_ALIAS, wininit('[rename]\r\nNUL=C:\\APP~FBU\\QVUninst.exe\r\n')), {'wininit': []}),
+            ("WININIT.INI's aliases outside [rename]", both(own_alias, wininit('[x]\r\nNUL=C:\\APP~1\r\n')),
+             both(WINE_ALIAS, wininit('[x]\r\nNUL=C:\\APP~FBU\r\n')), {'wininit': []}),
         ]
         for label, sim_edit, wine_edit, rules in rows:
             with self.subTest(label), tempfile.TemporaryDirectory() as work:
@@ -255,6 +272,32 @@ class WineRulesTest(unittest.TestCase):
                 applied = {item: sorted(name for name, test, _ in compare.WINE_RULES if test(item, a, b, sim, wine))
                            for item, a, b in compare.differences(sim, wine, {}, ['Mail'])}
                 self.assertEqual(applied, rules, label)
+
+
+    def test_the_boot_step_reading_any_name(self):
+        def restart(name, outcome, file=b'x'):
+            line = 'NUL=C:\\App\\' + name
+            return both(replace('result.ini', '|deleted\n', '|deleted\n2=%s|%s\n' % (line, outcome)),
+                        file_edit('App/' + mf.to_unicode(name, 1252), file))
+        rows = [
+            ('a long name the stand-in ignored, Wine deleted', restart('Read me.txt', 'ignored (long name)'),
+             restart('Read me.txt', 'deleted', None), 'wine-boot-step-takes-any-name'),
+            ('a byte the OEM code page reads otherwise', restart('CAF\xc9.TXT', 'missing'),
+             restart('CAF\xc9.TXT', 'deleted', None), 'wine-boot-step-takes-any-name'),
+            ('an 8.3 path the stand-in deleted, Wine kept', restart('README.TXT', 'deleted', None),
+             restart('README.TXT', 'kept (read-only)'), None),
+        ]
+        for label, sim_edit, wine_edit, rule in rows:
+            with self.subTest(label), tempfile.TemporaryDirectory() as work:
+                write_machine(os.path.join(work, 'sim'), sim_edit)
+                write_machine(os.path.join(work, 'wine'), wine_edit)
+                sim = compare.Outcome(os.path.join(work, 'sim'), {})
+                wine = compare.Outcome(os.path.join(work, 'wine'), {})
+                found = compare.differences(sim, wine, {}, ['Mail'])
+                self.assertTrue(found, label)
+                for item, a, b in found:
+                    applied = [name for name, test, _ in compare.WINE_RULES if test(item, a, b, sim, wine)]
+                    self.assertEqual(applied, [rule] if rule else [], (label, item))
 
 
 class TwoRunsTest(unittest.TestCase):

@@ -34,10 +34,19 @@ started by the 8.3 path Wine gives it. What a prefix can't hold (a user who
 is no administrator, a delete command run at once, a read-only directory) is
 refused with the reason.
 
+WININIT.INI: Wine's boot step processes it whenever a session starts in the
+prefix, whatever the Windows version. So the machine's own is not laid down
+with drive_c but put in place by the driver, inside its session, before the
+uninstaller starts; the driver copies the one the run left to the results
+(wininit.ini next to result.ini) before that session ends; and the restart
+holds it aside while the delete commands run, since on 95/98 the boot step
+comes after them, and on the NT family, which never reads it, for good.
+
 Files the runner swaps for real programs (the executable, _SETUP.DLL, the
 monitor library) are written back with the folder's own contents when they
 still exist, so that only their presence is compared. Only what the folder
-had is read back: the uninstaller never creates a file or a registry entry.
+had is read back, and the files a run and its restart may make (WININIT.INI,
+WININIT.BAK): the uninstaller creates no other file and no registry entry.
 """
 import argparse
 import fcntl
@@ -273,6 +282,9 @@ def what_wine_cannot_hold(machine):
         return ('[Machine] DeleteCommandRuns=%s: Wine\'s processes run as the host schedules them, not by '
                 'their priority class, so no order of the delete command and the uninstaller can be set'
                 % machine.delete_command_runs)
+    if machine.free_bytes is not None:
+        return ('[Machine] FreeBytes=%d: the prefix\'s drive is the host\'s file system, whose free space '
+                'can\'t be set' % machine.free_bytes)
     for how, path, is_dir in machine.held:
         if mf.fold(path) == mf.fold(machine.executable) and how == 'open':
             return '[Locked] %s=open: an executable open without sharing does not start' % path
@@ -316,6 +328,10 @@ class Machine:
         self.libraries = [(mf.get(e, 'Path', ''), mf.get(e, 'CheckUserPrivilege')) for _, e in
                           mf.sections_named(self.sections, 'Library')]
         self.answers = [v for _, e in mf.sections_named(self.sections, 'Answers') for _, v in e]
+        # The Windows directory's WININIT.INI: its path as the folder spells it, and its bytes (None: no file).
+        self.wininit = self.windows_dir.rstrip('\\') + '\\WININIT.INI'
+        known = self.tree.get(mf.fold(self.wininit, self.code_page))
+        self.wininit, self.wininit_data = (known[0], known[2]) if known and not known[1] else (self.wininit, None)
         if mf.fold(self.windows_dir.rstrip('\\')) != mf.fold(WINDOWS_DIR):
             raise RunnerError('Wine\'s Windows directory is C:\\windows; the machine has ' + self.windows_dir)
         if self.code_page not in LOCALES:
@@ -336,6 +352,7 @@ class Machine:
                            if n.attributes & LAID_DOWN_ATTRIBUTES]
         self.administrators = standin.administrators
         self.delete_command_runs = standin.delete_command_runs
+        self.free_bytes = standin.free_bytes
         why = what_wine_cannot_hold(self)
         if why:
             raise RunnerError('the machine can\'t be laid down under Wine: ' + why)
@@ -435,12 +452,18 @@ def setup_library_for(result):
     return 'setup_granted.dll' if int(result, 0) != 0 else 'setup_refused.dll'
 
 
+WININIT_BEFORE = TOOLS_DIR + '\\wininit-before.ini'  # a WININIT.INI, until the driver moves it in place
+WININIT_HELD = TOOLS_DIR + '\\wininit-held.ini'  # the run's, while the delete commands run
+
+
 def lay_down(machine, prefix, wine):
     """drive_c, the swapped-in programs and the helpers; returns the swapped paths."""
     for folded in sorted(machine.tree):
         path, is_dir, data = machine.tree[folded]
         if is_dir:
             prefix.put_directory(path)
+        elif folded == mf.fold(machine.wininit, machine.code_page):
+            prefix.put_file(WININIT_BEFORE, data)
         else:
             prefix.put_file(path, data)
 
@@ -468,7 +491,8 @@ def lay_down(machine, prefix, wine):
         prefix.put_file(TOOLS_DIR + '\\' + name, binary(name))
     prefix.put_directory(TOOLS_DIR + '\\out')
     for path, _, bits in machine.attributes:
-        prefix.set_attributes(path, bits)
+        staged = mf.fold(path, machine.code_page) == mf.fold(machine.wininit, machine.code_page)
+        prefix.set_attributes(WININIT_BEFORE if staged else path, bits)
     return swapped
 
 
@@ -498,7 +522,8 @@ def write_lists(machine, prefix, first_run):
     """The driver's lists: the files to hold in use (in the first run only:
     the restart releases them, as the stand-in's does), and the paths whose
     8.3 forms it reads (Wine makes its own, which the run's results may
-    name). Gives the control lines that name them."""
+    name); and WININIT.INI, put in place by the driver and copied to the
+    results. Gives the control lines that name them."""
     lines = []
     if machine.held and first_run:
         held = ''.join('%s=%s\r\n' % (how, path) for how, path, _ in machine.held)
@@ -509,6 +534,13 @@ def write_lists(machine, prefix, first_run):
     lines.append('shortnames=' + TOOLS_DIR + '\\paths.txt')
     if machine.started_by_short_path:
         lines.append('exe_by_short_path=1')
+    # Whatever WININIT.INI the prefix holds (the machine's, or one a first run
+    # left) waits aside until the driver's session has started.
+    lines.append('wininit=' + machine.wininit)
+    if os.path.isfile(prefix.resolve(machine.wininit)):
+        os.replace(prefix.resolve(machine.wininit), prefix.resolve(WININIT_BEFORE))
+    if os.path.isfile(prefix.resolve(WININIT_BEFORE)):
+        lines.append('wininit_before=' + WININIT_BEFORE)
     return lines
 
 
@@ -626,26 +658,90 @@ def kept_file(prefix, path):
     return 'kept (read-only)' if prefix.attributes(path) & READ_ONLY else 'kept (in use)'
 
 
-def restart(wine, prefix, result):
+def rename_lines(text):
+    """The (key, value) lines of every [rename] section of a WININIT.INI, as
+    the stand-in's boot step reads them (sim/restart.cpp): blanks and tabs
+    trimmed, comments and lines without '=' left out."""
+    lines, in_rename = [], False
+    for raw in text.split('\n'):
+        line = raw[:-1] if raw.endswith('\r') else raw
+        line = line.strip(' \t')
+        if not line or line.startswith(';'):
+            continue
+        if line.startswith('['):
+            in_rename = line[1:].split(']', 1)[0].strip(' \t').upper() == 'RENAME'
+        elif in_rename and '=' in line:
+            key, _, value = line.partition('=')
+            lines.append((key.strip(' \t'), value.strip(' \t')))
+    return lines
+
+
+def kind_or_none(prefix, path):
+    """kind_of for a path the boot step may be given: None for one not on C:."""
+    return kind_of(prefix, path) if mf.fold(path[:3]) == 'C:\\' else None
+
+
+class WinInitLine:
+    """A [rename] line, and what it named before Wine's boot step ran."""
+
+    def __init__(self, prefix, key, value):
+        self.key, self.value = key, value
+        self.deletes = key.upper() == 'NUL'
+        self.source = kind_or_none(prefix, value)
+        self.target = None if self.deletes else kind_or_none(prefix, key)
+        self.folder = None if self.deletes else kind_or_none(prefix, ntpath.dirname(key))
+
+    def outcome(self, prefix):
+        """In the stand-in's words, from what the boot step left."""
+        after = kind_or_none(prefix, self.value)
+        if self.source is None:
+            return 'missing'
+        if self.deletes:
+            if self.source in ('directory', 'root'):
+                return 'kept (a directory)'
+            return 'deleted' if after is None else kept_file(prefix, self.value)
+        if after is None and kind_or_none(prefix, self.key) is not None:
+            return 'renamed'
+        if self.source in ('directory', 'root') or self.target == 'directory':
+            return 'kept (a directory)'
+        return 'missing' if self.folder not in ('directory', 'root') else 'kept (read-only)'
+
+
+def restart(wine, prefix, result, machine):
     """What the system does when it next starts, after the run: the delete
     commands the run started are run (95/98 family), then Wine's own boot
-    step carries out the entries pending deletion at restart, in the order
-    they were made (NT family). Gives [(path, outcome)] in the sim runner's
-    words."""
+    step carries out the [rename] lines of WININIT.INI (95/98 family) and the
+    entries pending deletion at restart, in the order they were made (NT
+    family). Wine's boot step processes WININIT.INI whenever a session starts,
+    on every version: it is held aside while the delete commands run (each
+    starts a session) and, on the NT family, which never reads it, for good.
+    Gives [(path, outcome)] in the sim runner's words."""
     prefix.learn_short_forms(result)
+    wininit, held_path = prefix.resolve(machine.wininit), prefix.resolve(WININIT_HELD)
+    held = os.path.isfile(wininit)
+    if held:
+        os.replace(wininit, held_path)
     entries = []
     for _, command_line in (e for _, section in mf.sections_named(result, 'Processes') for e in section):
         if mf.fold(command_line).startswith(mf.fold(DELETE_COMMAND)):
             entries.append(delete_at_exit(wine, prefix, command_line))
         else:
             entries.append((command_line, 'not simulated'))
+    reads_wininit = held and machine.family == '95/98'
+    if reads_wininit:
+        os.replace(held_path, wininit)
+    lines = [WinInitLine(prefix, key, value) for key, value in rename_lines(mf.read_text(wininit))] \
+        if reads_wininit else []
     pending = [(path, kind_of(prefix, path)) for _, section in mf.sections_named(result, 'PendingDeletes')
                for _, path in section]
-    if pending:
+    if pending or reads_wininit:
         done = wine.run(prefix.root, ['wineboot', '-r'], timeout=600)
         wine.server_call(prefix.root, '-w')
         if done.returncode != 0:
             raise RunnerError('wineboot -r failed:\n' + done.stdout.decode('latin-1'))
+    if held and not reads_wininit:
+        os.replace(held_path, wininit)
+    entries += [('%s=%s' % (line.key, line.value), line.outcome(prefix)) for line in lines]
     for path, before in pending:
         after = kind_of(prefix, path)
         if before == 'root':
@@ -661,14 +757,28 @@ def restart(wine, prefix, result):
 
 # ---- reading the result back ---------------------------------------------------------
 
+def made_by_the_run(machine):
+    """Files a run or its restart may make, whether the folder had them or
+    not: WININIT.INI (the uninstaller on 95/98) and WININIT.BAK (the boot step)."""
+    windows_dir = machine.windows_dir.rstrip('\\')
+    made = {}
+    for path in (machine.wininit, windows_dir + '\\WININIT.BAK'):
+        made.setdefault(mf.fold(path, machine.code_page), (path, False, None))
+    return made
+
+
 def export_machine(machine, prefix, swapped, out, restarted=None):
     results = prefix.resolve(TOOLS_DIR + '\\out')
     if os.path.exists(out):
         shutil.rmtree(out)
     os.makedirs(os.path.join(out, 'drive_c'))
+    if os.path.exists(os.path.join(results, 'wininit.ini')):
+        shutil.copyfile(os.path.join(results, 'wininit.ini'), os.path.join(out, 'wininit.ini'))
     tree = {}
-    for folded in sorted(machine.tree):
-        path, is_dir, data = machine.tree[folded]
+    known = made_by_the_run(machine)
+    known.update(machine.tree)
+    for folded in sorted(known):
+        path, is_dir, data = known[folded]
         host = prefix.resolve(path)
         if is_dir and os.path.isdir(host):
             tree[folded] = (path, True, None)
@@ -776,7 +886,7 @@ def run_uninstaller(wine, machine, prefix, answers, display, shots, cut_after_st
     sys.stdout.write(output)
     restarted = None
     if restart_after:
-        restarted = restart(wine, prefix, run_result(prefix))
+        restarted = restart(wine, prefix, run_result(prefix), machine)
         for path, outcome in restarted:
             print('restart: %s: %s' % (path, outcome))
     return seconds, restarted

@@ -17,7 +17,12 @@
  *   holder and hold (optional: qvhold.exe and its list of files to hold in use
  *   while the uninstaller runs), shortnames (optional: a list of paths, one a
  *   line, whose 8.3 forms result.ini gets before the run changes anything),
- *   exe_by_short_path (1: the uninstaller is started by its 8.3 path). */
+ *   exe_by_short_path (1: the uninstaller is started by its 8.3 path),
+ *   wininit (optional: the Windows directory's WININIT.INI, copied to
+ *   wininit.ini in the results as the run left it, before a new session
+ *   could process it) and wininit_before (optional: a file moved there before
+ *   the uninstaller starts; laid down earlier, Wine's boot step would have
+ *   processed it as the session started). */
 #include <windows.h>
 /* tlhelp32.h and winspool.h build on windows.h. */
 #include <stddef.h>
@@ -33,7 +38,8 @@
 
 typedef struct {
   char exe[MAX_PATH], cwd[MAX_PATH], out[MAX_PATH], hook[MAX_PATH], keeper[MAX_PATH], jobs[MAX_PATH],
-      shots[MAX_PATH], holder[MAX_PATH], hold[MAX_PATH], shortNames[MAX_PATH];
+      shots[MAX_PATH], holder[MAX_PATH], hold[MAX_PATH], shortNames[MAX_PATH], winInit[MAX_PATH],
+      winInitBefore[MAX_PATH];
   int exeByShortPath;
   int answers[MAX_ITEMS], answerCount, nextAnswer;
   char windows[MAX_ITEMS][2][256];
@@ -122,7 +128,9 @@ static const struct {
                    TEXT_FIELD("cut", cutAfterSteps),
                    TEXT_FIELD("holder", holder),
                    TEXT_FIELD("hold", hold),
-                   TEXT_FIELD("shortnames", shortNames)};
+                   TEXT_FIELD("shortnames", shortNames),
+                   TEXT_FIELD("wininit", winInit),
+                   TEXT_FIELD("wininit_before", winInitBefore)};
 
 static int ReadTextField(const char *key, const char *value) {
   size_t i;
@@ -279,6 +287,23 @@ static void ReadShortNames(void) {
   }
   fclose(list);
   fclose(out);
+}
+
+/* Wine's boot step processes WININIT.INI whenever a session starts in the
+ * prefix: the machine's is put in place inside this session, and what the run
+ * left is copied before the session ends. */
+static void PlaceWinInit(void) {
+  if (control.winInitBefore[0] &&
+      !MoveFileExA(control.winInitBefore, control.winInit, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+    Fail("cannot put WININIT.INI in place");
+}
+
+static void CaptureWinInit(void) {
+  char path[MAX_PATH * 2];
+  if (!control.winInit[0]) return;
+  snprintf(path, sizeof path, "%s\\wininit.ini", control.out);
+  if (GetFileAttributesA(control.winInit) == INVALID_FILE_ATTRIBUTES) return;
+  if (!CopyFileA(control.winInit, path, FALSE)) Fail("cannot copy the WININIT.INI the run left");
 }
 
 /* The last window asked for is started first, so the first ends up on top. */
@@ -724,6 +749,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   ReadControl(argv[1]);
+  PlaceWinInit();
   RegisterPrinterDrivers();
   Step("printer drivers registered");
   ReadShortNames();
@@ -772,6 +798,7 @@ int main(int argc, char **argv) {
   }
   Step("uninstaller ended");
   WaitForCommandInterpreters();
+  CaptureWinInit();
   WriteResult(exitCode);
   WritePrinters();
   WriteRegistry();
