@@ -36,10 +36,11 @@ const std::vector<KnownClass> kKnownClasses = {
      "it; the restart deletes the executable, so nothing is left to run, and the folders stay, empty. "
      "Entries run in the order made and a folder only goes when empty, so the folders can only be "
      "scheduled after the executable"},
-    {"* | power-lost: files removed: a \\[FILES] file, a \\[PATHS] folder", "fault",
-     "95/98: a listed file another program holds open can't be deleted, and the family has no delayed "
-     "deletion but WININIT.INI, which the uninstaller does not yet write: the full run leaves the file for "
-     "good, while a power failure releases it and the second run removes it, and its [PATHS] folder with it"},
+    {"* | power-lost: files removed: a \\[PATHS] folder", "limit",
+     "more removed, never less: 95/98 deletes a listed file another program holds open at the restart through "
+     "WININIT.INI, which deletes files only, so the full run's [PATHS] folder that held it stays; a power "
+     "failure before the files stage releases the file, and the second run deletes it and removes its folder. "
+     "RemoveDirectoryA takes a folder only when it is empty, so nothing of the user's goes"},
 };
 }  // namespace
 
