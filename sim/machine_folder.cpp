@@ -1,7 +1,7 @@
 // Machine folders, the one scenario format: machine.ini (family, code page,
-// paths, the user's Administrators membership, when a delete command runs,
-// printers and jobs, windows, libraries, files in use, attributes and 8.3
-// aliases, scripted answers),
+// paths, each drive's current directory, the user's Administrators
+// membership, when a delete command runs, printers and jobs, windows,
+// libraries, files in use, attributes and 8.3 aliases, scripted answers),
 // registry.reg (REGEDIT4 text of HKEY_LOCAL_MACHINE) and one folder per drive
 // (drive_c/ ...) holding its files and directories. The drives' file names
 // are the machine's names in UTF-8, as the platform keeps them in Unicode and
@@ -130,6 +130,18 @@ void ApplyMachineSection(Machine &m, const IniSection &s) {
   m.administrators = static_cast<Administrators>(Choice(Get(s, "Administrators"), kAdministrators));
   m.deleteCommandRuns =
       static_cast<DeleteCommandRuns>(Choice(Get(s, "DeleteCommandRuns"), kDeleteCommandRuns));
+}
+
+// [DriveDirectories] "D:=D:\\dir": the "=D:" variable the process inherits.
+// A key that names no drive letter is no such variable.
+void ApplyDriveDirectories(Machine &m, const IniSection &s) {
+  for (const auto &entry : s.entries) {
+    const std::string &key = entry.first;
+    bool letter = !key.empty() && isalpha(static_cast<unsigned char>(key[0]));
+    if (letter && (key.size() == 1 || (key.size() == 2 && key[1] == ':')))
+      m.driveDirectories[static_cast<char>(toupper(static_cast<unsigned char>(key[0])))] =
+          PathText(entry.second);
+  }
 }
 
 // A file's setting in [Locked], [Attributes] or [ShortNames]: "PATH=setting",
@@ -376,6 +388,9 @@ std::string MachineIniText(const Machine &m) {
     text += IniLine("Administrators", kAdministrators[static_cast<size_t>(m.administrators)]);
   if (m.deleteCommandRuns != DeleteCommandRuns::AfterExit)
     text += IniLine("DeleteCommandRuns", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]);
+  if (!m.driveDirectories.empty()) text += "\n[DriveDirectories]\n";
+  for (const auto &drive : m.driveDirectories)
+    text += IniLine(std::string(1, drive.first) + ":", drive.second);
   for (size_t i = 0; i < m.printers.size(); ++i) {
     const Printer &p = m.printers[i];
     text += "\n[Printer" + std::to_string(i + 1) + "]\n" + IniLine("Name", p.name) + IniLine("Port", p.port) +
@@ -442,8 +457,10 @@ bool SaveDrives(const Machine &m, const fs::path &folder) {
 }  // namespace
 
 void ApplyMachineHeader(Machine &m, const std::string &iniText) {
-  for (const IniSection &s : ParseIni(iniText))
+  for (const IniSection &s : ParseIni(iniText)) {
     if (StartsWithName(s.name, "Machine")) ApplyMachineSection(m, s);
+    if (StartsWithName(s.name, "DriveDirectories")) ApplyDriveDirectories(m, s);
+  }
 }
 
 // Empty directories and aliases first: the other sections may name them.
@@ -523,6 +540,8 @@ std::string DescribeMachine(const Machine &m) {
       Fields({"current directory", m.currentDirectory}) + Fields({"executable", m.executablePath}) +
       Fields({"administrators", kAdministrators[static_cast<size_t>(m.administrators)]}) +
       Fields({"delete command runs", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]});
+  for (const auto &drive : m.driveDirectories)
+    text += Fields({"drive directory", std::string(1, drive.first) + ":", drive.second});
   for (const auto &entry : m.files) {
     const FileNode &node = entry.second;
     text += Fields({node.isDirectory ? "directory" : "file", node.path, Hex(node.attributes),

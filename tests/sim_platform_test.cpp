@@ -81,6 +81,7 @@ TEST(SimFiles, RemoveDirectoryOnlyEmptyAndResolvedAsWindowsDoes) {
       {"missing", "C:\\Apps\\Nothing", FALSE},
       {"drive root", "C:\\", FALSE},
       {"current directory of the drive", "C:", FALSE},
+      {"another drive's current directory, as its \"=D:\" variable holds it", "D:", TRUE},
       {"locked", "C:\\Apps\\Locked", FALSE},
       {"read-only (the attribute keeps a directory too)", "C:\\Apps\\ReadOnly", FALSE},
       {"by its alias", "C:\\Apps\\EMPTYD~1", TRUE},
@@ -95,6 +96,8 @@ TEST(SimFiles, RemoveDirectoryOnlyEmptyAndResolvedAsWindowsDoes) {
     sim::AddDirectory(m, "C:\\Apps\\ReadOnly");
     sim::SetAttributes(m, "C:\\Apps\\ReadOnly", FILE_ATTRIBUTE_READONLY);
     sim::SetShortName(m, "C:\\Apps\\Empty", "EMPTYD~1");
+    sim::AddDirectory(m, "D:\\Users\\Scans");
+    m.driveDirectories['D'] = "D:\\Users\\Scans";
     BOOL result = -1;
     test::RunInProcess(m, [&] { return result = RemoveDirectoryA(c.path); });
     EXPECT_EQ(result, c.result);
@@ -260,6 +263,8 @@ sim::Machine MachineWithEverySetting() {
   sim::SetAttributes(m, "C:\\Apps", FILE_ATTRIBUTE_SYSTEM);
   sim::SetShortName(m, "C:\\Program Files", "PROGRA~1");
   sim::SetShortName(m, "C:\\Apps\\a=b.dll", "AB~1.DLL");
+  sim::AddDirectory(m, "D:\\Scans");
+  m.driveDirectories['D'] = "D:\\Scans";
   return m;
 }
 
@@ -281,6 +286,7 @@ TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
     fs::remove_all(out);
     EXPECT_EQ(again.administrators, m.administrators);
     EXPECT_EQ(again.deleteCommandRuns, m.deleteCommandRuns);
+    EXPECT_EQ(again.driveDirectories, m.driveDirectories);
     EXPECT_EQ(sim::ExportRegistry(again), sim::ExportRegistry(m));
     ASSERT_EQ(again.files.size(), m.files.size());
     for (const auto &entry : m.files) {

@@ -17,7 +17,10 @@
  *   holder and hold (optional: qvhold.exe and its list of files to hold in use
  *   while the uninstaller runs), shortnames (optional: a list of paths, one a
  *   line, whose 8.3 forms result.ini gets before the run changes anything),
- *   exe_by_short_path (1: the uninstaller is started by its 8.3 path). */
+ *   exe_by_short_path (1: the uninstaller is started by its 8.3 path),
+ *   drive_directory (optional, one a line: a drive's current directory,
+ *   D:\dir, given to the uninstaller as the "=D:" variable a command prompt
+ *   sets when the user changes directory on that drive). */
 #include <windows.h>
 /* tlhelp32.h and winspool.h build on windows.h. */
 #include <stddef.h>
@@ -43,6 +46,8 @@ typedef struct {
   int driverCount;
   char exports[MAX_ITEMS][512];
   int exportCount;
+  char driveDirectories[MAX_ITEMS][MAX_PATH];
+  int driveDirectoryCount;
   int timeoutSeconds;
   char cutAfterSteps[16]; /* decimal, passed on to qvjobs.dll; empty: no cut */
 } Control;
@@ -156,6 +161,8 @@ static void ReadControl(const char *path) {
       CopyField(control.drivers[control.driverCount++], 256, value);
     else if (!strcmp(line, "export") && control.exportCount < MAX_ITEMS)
       CopyField(control.exports[control.exportCount++], 512, value);
+    else if (!strcmp(line, "drive_directory") && control.driveDirectoryCount < MAX_ITEMS)
+      CopyField(control.driveDirectories[control.driveDirectoryCount++], MAX_PATH, value);
     else if (!strcmp(line, "window") && control.windowCount < MAX_ITEMS) {
       char *bar = strchr(value, '|');
       if (bar) *bar++ = 0;
@@ -241,6 +248,17 @@ static void ArmCut(void) {
 }
 
 static int WasCut(void) { return cutEvent && WaitForSingleObject(cutEvent, 0) == WAIT_OBJECT_0; }
+
+/* Each drive's current directory as the uninstaller inherits it: "=D:",
+ * which Wine's RtlGetFullPathName_U reads for "D:" and "D:dir". */
+static void SetDriveDirectories(void) {
+  int i;
+  for (i = 0; i < control.driveDirectoryCount; ++i) {
+    char name[4] = {'=', control.driveDirectories[i][0], ':', 0};
+    if (!SetEnvironmentVariableA(name, control.driveDirectories[i]))
+      Fail("cannot set a drive's current directory");
+  }
+}
 
 /* The files in use: held by qvhold.exe from before the uninstaller starts
  * until it has ended. */
@@ -739,6 +757,7 @@ int main(int argc, char **argv) {
   snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
   if (control.exeByShortPath) printf("qvdriver: starting %s\n", commandLine);
   ArmCut();
+  SetDriveDirectories();
   uninstaller = StartProcess(commandLine, control.cwd, &uninstallerId, &uninstallerThread);
   if (!uninstaller) Fail("cannot start the uninstaller");
   LoadJobStandIn(uninstaller, uninstallerThread);
