@@ -78,21 +78,62 @@ TextSize CountPathPieces(const char *path) {
 }
 
 namespace {
-// Components as the platform counts them when it opens a path: a forward
-// slash separates them too.
-TextSize CountPlatformPieces(const char *path) {
-  TextSize count = 0;
-  int inPiece = 0;
-  for (const char *c = path; *c; ++c) {
-    if (*c == '\\' || *c == '/') {
-      inPiece = 0;
-      continue;
-    }
-    if (!inPiece) ++count;
-    inPiece = 1;
-    if (IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1]) ++c;
+int IsPlatformSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The next piece at or after *cursor as the platform splits a path when it
+// opens it: a forward slash separates too, and a run of separators is one.
+int NextPlatformPiece(const char **cursor, const char **piece, TextSize *length) {
+  const char *at = *cursor;
+  while (IsPlatformSeparator(*at)) ++at;
+  const char *end = at;
+  while (*end && !IsPlatformSeparator(*end)) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(*end)) && end[1]) ++end;
+    ++end;
   }
+  *piece = at;
+  *length = static_cast<TextSize>(end - at);
+  *cursor = end;
+  return end > at;
+}
+
+TextSize CountPlatformPieces(const char *path) {
+  const char *piece;
+  TextSize length;
+  TextSize count = 0;
+  while (NextPlatformPiece(&path, &piece, &length)) ++count;
   return count;
+}
+
+// Two pieces of one length compared as PathsEqual compares paths.
+int SamePiece(const char *piece, const char *other, TextSize length) {
+  for (TextSize at = 0; at < length; ++at) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(other[at])) && at + 1 < length) {
+      if (piece[at] != other[at] || piece[at + 1] != other[at + 1]) return 0;
+      ++at;
+    } else if (FoldLetter(piece[at]) != FoldLetter(other[at])) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// 0 for a relative path, 1 for a rooted one, 2 for a UNC one.
+int RootKind(const char *path) {
+  return IsPlatformSeparator(path[0]) ? (IsPlatformSeparator(path[1]) ? 2 : 1) : 0;
+}
+
+// 1 when the platform opens both as one path: the same pieces, from the
+// same kind of root.
+int SamePlatformPath(const char *path, const char *other) {
+  if (RootKind(path) != RootKind(other)) return 0;
+  for (;;) {
+    const char *piece, *otherPiece;
+    TextSize length, otherLength;
+    int more = NextPlatformPiece(&path, &piece, &length);
+    int otherMore = NextPlatformPiece(&other, &otherPiece, &otherLength);
+    if (!more || !otherMore) return more == otherMore;
+    if (length != otherLength || !SamePiece(piece, otherPiece, length)) return 0;
+  }
 }
 }  // namespace
 
@@ -106,10 +147,12 @@ int ReadShortPath(const char *path, char *shortPath) {
   return 0;
 }
 
+// The platform's 8.3 form keeps each separator as given (a forward slash, a
+// doubled or trailing backslash), so both forms are compared as opened.
 int NamesSameFile(const char *path, const char *other) {
-  if (PathsEqual(path, other)) return 1;
+  if (SamePlatformPath(path, other)) return 1;
   char shortPath[MAX_PATH];
   char otherShortPath[MAX_PATH];
   return ReadShortPath(path, shortPath) && ReadShortPath(other, otherShortPath) &&
-         PathsEqual(shortPath, otherShortPath);
+         SamePlatformPath(shortPath, otherShortPath);
 }

@@ -41,4 +41,6 @@ int ReadShortPath(const char *path, char *shortPath);
 
 // 1 when the two paths name the same file or folder, in their given form or
 // in their 8.3 form: a path may have been written or started either way.
+// Both are compared as the platform opens them: a forward slash separates
+// too, and a run of separators is one.
 int NamesSameFile(const char *path, const char *other);
