@@ -183,6 +183,7 @@ TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
     std::function<void(sim::Machine &)> setUp;
     std::vector<std::string> pending;
     std::vector<std::string> leftAfterRestart;  // of the product's files and folders, and the user's file
+    std::string stmPath = "";                   // the [STMPATHS] entry, when not the log folder
     std::string listedExe = "";  // the executable's [FILES] entry, when not its path as started
   } cases[] = {
       {"nothing in use", Family::NT, nullptr, {exe, dir, "C:\\Program Files"}, {}},
@@ -201,6 +202,12 @@ TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
        [&](sim::Machine &m) { sim::Lock(m, log + "\\today.log"); },
        {log + "\\today.log", exe, log, dir + "\\Spool", dir, "C:\\Program Files"},
        {}},
+      {"a [STMPATHS] parent ending with a backslash: kept, named without it",
+       Family::NT,
+       [&](sim::Machine &m) { sim::Lock(m, log + "\\today.log"); },
+       {log + "\\today.log", exe, log, dir, "C:\\Program Files"},
+       {dir, dir + "\\Spool"},
+       log + "\\\\a.txt"},
       {"a listed file held open in the install folder; the listed executable scheduled once, last",
        Family::NT,
        [&](sim::Machine &m) { sim::Lock(m, dir + "\\Readme.txt"); },
@@ -211,6 +218,7 @@ TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
        nullptr,
        {exe, dir, "C:\\Program Files"},
        {},
+       "",
        "C:\\Program Files\\\\Lumora/QVUninst.exe"},
       {"a read-only listed file loses the attribute and goes at once",
        Family::NT,
@@ -269,8 +277,8 @@ TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
         "[UNINSTALL]\nPATH=" + dir + "\n[FILES]\nFILE00=" + dir + "\\Readme.txt\nFILE01=" + templates +
             "\\Default.qvt\nFILE02=C:\\WINDOWS\\SYSTEM32\\QVMon.dll\nFILE03=" + log +
             "\\today.log\nFILE04=" + (c.listedExe.empty() ? exe : c.listedExe) + "\nFILE05=" + dir +
-            "\\_SETUP.DLL\n[PATHS]\nPATH00=" + templates + "\n[STMPATHS]\nROOT=" + dir + "\nPATH00=" + log +
-            "\n[LPR]\nMonitor=" + test::kMonitor + "\n");
+            "\\_SETUP.DLL\n[PATHS]\nPATH00=" + templates + "\n[STMPATHS]\nROOT=" + dir + "\nPATH00=" +
+            (c.stmPath.empty() ? log : c.stmPath) + "\n[LPR]\nMonitor=" + test::kMonitor + "\n");
     sim::AddFile(m, templates + "\\Default.qvt");
     sim::AddFile(m, "C:\\WINDOWS\\SYSTEM32\\QVMon.dll");
     sim::AddFile(m, log + "\\today.log");

@@ -38,6 +38,16 @@ int IsFullPath(const char *path) {
   return (letter && path[1] == ':' && path[2] == '\\') || IsUncPath(path);
 }
 
+int NamesFolderBelowRoot(const char *path) {
+  return IsFullPath(path) && CountPathPieces(path) > (IsUncPath(path) ? 2u : 1u);
+}
+
+void DropTrailingSeparators(char *path) {
+  for (char *last = LastPathSeparator(path); last && last[1] == 0 && last > path && last[-1] != ':';
+       last = LastPathSeparator(path))
+    *last = 0;
+}
+
 namespace {
 char FoldLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 

@@ -23,6 +23,15 @@ int NextPathPiece(const char **cursor, const char **piece, TextSize *length);
 // along a path, and so names something the manifest or the registry never did.
 int IsFullPath(const char *path);
 int IsUncPath(const char *path);
+// 1 when path names a folder below a root: a full path with at least one
+// piece after its drive (C:\dir) or its share (\\server\share\dir). A bare
+// drive (C:) names that drive's current directory, C:dir a folder below it,
+// \dir a folder of the current drive, \\server\share a root: the removal
+// never names any of them.
+int NamesFolderBelowRoot(const char *path);
+// Drops every trailing separator (a real one, not a trail byte) but the one
+// after a drive (C:\).
+void DropTrailingSeparators(char *path);
 
 // 1 when path lies inside directory: path begins with directory and goes on
 // with a separator right after it. Compared character by character in the

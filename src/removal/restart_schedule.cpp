@@ -87,11 +87,15 @@ int IsScheduledAtRestart(const char *path) {
   return file && file->scheduled;
 }
 
-// Only a full path below its root: the walk-up's last cut, a bare drive,
-// names the current directory of that drive, never a folder of the removal's.
+// Only a folder below a root: a bare drive names the current directory of
+// that drive, never a folder of the removal's. The folder is named without a
+// trailing backslash, so that it is found holding a file in either form and
+// kept once, whatever the entry that named it ended with.
 int KeepFolderForRestart(const char *folder) {
-  if (!keptFiles || !IsFullPath(folder) || CountPathPieces(folder) <= (IsUncPath(folder) ? 2u : 1u)) return 0;
-  KeptPath *kept = NewKeptPath(folder);
+  char name[MAX_PATH];
+  if (!keptFiles || !NamesFolderBelowRoot(folder) || !CopyTextWhole(name, sizeof name, folder)) return 0;
+  DropTrailingSeparators(name);
+  KeptPath *kept = NewKeptPath(name);
   if (!kept) return 0;
   if (!HoldsKeptFile(kept)) {
     LocalFree(kept);
