@@ -42,12 +42,6 @@ int NamesFolderBelowRoot(const char *path) {
   return IsFullPath(path) && CountPathPieces(path) > (IsUncPath(path) ? 2u : 1u);
 }
 
-void DropTrailingSeparators(char *path) {
-  for (char *last = LastPathSeparator(path); last && last[1] == 0 && last > path && last[-1] != ':';
-       last = LastPathSeparator(path))
-    *last = 0;
-}
-
 namespace {
 char FoldLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -67,27 +61,8 @@ int MatchPrefix(const char *prefix, const char *path) {
   }
   return static_cast<int>(at);
 }
-}  // namespace
 
-int DirectoryContains(const char *directory, const char *path) {
-  int at = MatchPrefix(directory, path);
-  return at >= 0 && path[at] == '\\';
-}
-
-int PathsEqual(const char *path, const char *other) {
-  int at = MatchPrefix(path, other);
-  return at >= 0 && other[at] == 0;
-}
-
-TextSize CountPathPieces(const char *path) {
-  const char *piece;
-  TextSize length;
-  TextSize count = 0;
-  while (NextPathPiece(&path, &piece, &length)) ++count;
-  return count;
-}
-
-namespace {
+// Paths as the platform splits them when it opens one.
 int IsPlatformSeparator(char c) { return c == '\\' || c == '/'; }
 
 // The next piece at or after *cursor as the platform splits a path when it
@@ -146,6 +121,49 @@ int SamePlatformPath(const char *path, const char *other) {
   }
 }
 }  // namespace
+
+int DirectoryContains(const char *directory, const char *path) {
+  if (RootKind(directory) != RootKind(path)) return 0;
+  for (;;) {
+    const char *piece, *pathPiece;
+    TextSize length, pathLength;
+    if (!NextPlatformPiece(&directory, &piece, &length))
+      return NextPlatformPiece(&path, &pathPiece, &pathLength);
+    if (!NextPlatformPiece(&path, &pathPiece, &pathLength) || length != pathLength ||
+        !SamePiece(piece, pathPiece, length))
+      return 0;
+  }
+}
+
+// Rewritten in place, never longer: each run of separators after the root
+// becomes one backslash, or nothing at the end.
+void TidySeparators(char *path) {
+  char *out = path + (RootKind(path) == 2 ? 2 : 0);
+  const char *in = out;
+  while (*in) {
+    if (IsPlatformSeparator(*in)) {
+      while (IsPlatformSeparator(*in)) ++in;
+      if (*in || out == path) *out++ = '\\';
+      continue;
+    }
+    if (IsDBCSLeadByte(static_cast<BYTE>(*in)) && in[1]) *out++ = *in++;
+    *out++ = *in++;
+  }
+  *out = 0;
+}
+
+int PathsEqual(const char *path, const char *other) {
+  int at = MatchPrefix(path, other);
+  return at >= 0 && other[at] == 0;
+}
+
+TextSize CountPathPieces(const char *path) {
+  const char *piece;
+  TextSize length;
+  TextSize count = 0;
+  while (NextPathPiece(&path, &piece, &length)) ++count;
+  return count;
+}
 
 // A short form with another number of components names another path: one
 // the platform resolved differently (a dangling lead byte dropped, say).

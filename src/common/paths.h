@@ -29,14 +29,17 @@ int IsUncPath(const char *path);
 // \dir a folder of the current drive, \\server\share a root: the removal
 // never names any of them.
 int NamesFolderBelowRoot(const char *path);
-// Drops every trailing separator (a real one, not a trail byte) but the one
-// after a drive (C:\).
-void DropTrailingSeparators(char *path);
+// Writes path's separators as the platform reads them: a forward slash and a
+// run of separators as one backslash, none at the end. Only for a folder
+// below a root: a drive's root loses its backslash too.
+void TidySeparators(char *path);
 
-// 1 when path lies inside directory: path begins with directory and goes on
-// with a separator right after it. Compared character by character in the
-// system's ANSI code page: a lead byte and its trail byte are one character,
-// compared exactly; only single-byte letters match regardless of case.
+// 1 when path lies inside directory: path's pieces begin with all of
+// directory's, from the same kind of root, and go on. Pieces are split as the
+// platform opens a path (a forward slash separates too, a run of separators
+// is one) and compared character by character in the system's ANSI code
+// page: a lead byte and its trail byte are one character, compared exactly;
+// only single-byte letters match regardless of case.
 int DirectoryContains(const char *directory, const char *path);
 // 1 when the two name the same path, compared as DirectoryContains does.
 int PathsEqual(const char *path, const char *other);

@@ -88,13 +88,14 @@ int IsScheduledAtRestart(const char *path) {
 }
 
 // Only a folder below a root: a bare drive names the current directory of
-// that drive, never a folder of the removal's. The folder is named without a
-// trailing backslash, so that it is found holding a file in either form and
-// kept once, whatever the entry that named it ended with.
+// that drive, never a folder of the removal's. The folder is named with its
+// separators as the platform reads them (no trailing backslash, no doubled
+// one), so that it is found holding a file in either form and kept once,
+// whatever the entry that named it looked like.
 int KeepFolderForRestart(const char *folder) {
   char name[MAX_PATH];
   if (!keptFiles || !NamesFolderBelowRoot(folder) || !CopyTextWhole(name, sizeof name, folder)) return 0;
-  DropTrailingSeparators(name);
+  TidySeparators(name);
   KeptPath *kept = NewKeptPath(name);
   if (!kept) return 0;
   if (!HoldsKeptFile(kept)) {
