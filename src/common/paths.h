@@ -23,6 +23,7 @@ int NextPathPiece(const char **cursor, const char **piece, TextSize *length);
 // along a path, and so names something the manifest or the registry never did.
 int IsFullPath(const char *path);
 int IsUncPath(const char *path);
+
 // 1 when path names a folder below a root: a full path with at least one
 // piece after its drive (C:\dir) or its share (\\server\share\dir). A bare
 // drive (C:) names that drive's current directory, C:dir a folder below it,
@@ -41,7 +42,8 @@ void TidySeparators(char *path);
 // page: a lead byte and its trail byte are one character, compared exactly;
 // only single-byte letters match regardless of case.
 int DirectoryContains(const char *directory, const char *path);
-// 1 when the two name the same path, compared as DirectoryContains does.
+// 1 when the two are one text, its characters compared as DirectoryContains
+// compares them, separators as written.
 int PathsEqual(const char *path, const char *other);
 
 // The number of non-empty pieces between backslashes: a path's depth.
