@@ -136,6 +136,24 @@ static std::string CurrentDirectoryOf(const Machine &m) {
   return full ? cwd : "C:\\";
 }
 
+// The current directory of a drive, which "D:" and "D:dir" name: the
+// process's own on its drive; on another, the directory its "=D:" variable
+// holds when that names one there (Windows checks it, and takes the root
+// when it does not: Wine's RtlGetFullPathName_U notes it; GetFullPathName's
+// documented rules); else the root.
+static std::string DriveDirectoryOf(const Machine &m, const std::string &drive,
+                                    const std::string &currentDirectory) {
+  if (Fold(m, currentDirectory.substr(0, 2)) == drive) return currentDirectory;
+  auto it = m.driveDirectories.find(drive[0]);
+  if (it != m.driveDirectories.end()) {
+    const std::string &directory = it->second;
+    bool onDrive =
+        directory.size() >= 3 && Fold(m, directory.substr(0, 2)) == drive && IsSeparator(directory[2]);
+    if (onDrive && IsDirectory(m, directory)) return directory;
+  }
+  return drive + "\\";
+}
+
 std::string NormalizePath(const Machine &m, const std::string &path) {
   if (path.empty()) return "";
   const std::string currentDirectory = CurrentDirectoryOf(m);
@@ -144,13 +162,8 @@ std::string NormalizePath(const Machine &m, const std::string &path) {
   if (path.size() >= 2 && path[1] == ':' && isalpha(static_cast<unsigned char>(path[0]))) {
     drive = std::string(1, static_cast<char>(toupper(static_cast<unsigned char>(path[0])))) + ":";
     rest = path.substr(2);
-    if (rest.empty() || !IsSeparator(rest[0])) {
-      // Drive-relative: against the current directory when it is on that drive.
-      if (Fold(m, currentDirectory.substr(0, 2)) == drive)
-        rest = currentDirectory.substr(2) + "\\" + rest;
-      else
-        rest = "\\" + rest;
-    }
+    if (rest.empty() || !IsSeparator(rest[0]))
+      rest = DriveDirectoryOf(m, drive, currentDirectory).substr(2) + "\\" + rest;
   } else if (IsSeparator(path[0])) {
     if (path.size() >= 2 && IsSeparator(path[1])) return "";  // UNC: no network here
     drive = currentDirectory.substr(0, 2);

@@ -206,6 +206,10 @@ struct Machine {
   // becomes; "" when no process runs.
   std::string imagePath;
   std::string currentDirectory = "C:\\WINDOWS";  // of the running process
+  // The current directory of each other drive, as the "=D:" environment
+  // variables the process inherits hold it (a command prompt sets one when
+  // the user changes directory on that drive), by upper-case drive letter.
+  std::map<char, std::string> driveDirectories;
 
   std::map<std::string, FileNode> files;  // key: FoldPath(path)
   RegKey localMachine{"HKEY_LOCAL_MACHINE", {}, {}, 0, false};
@@ -327,6 +331,9 @@ bool IsLeadByte(const Machine &m, unsigned char c);
 std::vector<std::string> SplitComponents(const Machine &m, const std::string &text);
 // Full, normalised path: drive upper-cased, separators collapsed, a trailing
 // backslash dropped (but for a root), "." and ".." resolved; "" when invalid.
+// "D:" and "D:dir" resolve against that drive's current directory: the
+// process's own on its drive, else driveDirectories' when it names a
+// directory there, else the root.
 std::string NormalizePath(const Machine &m, const std::string &path);
 // NormalizePath with each component that names an existing file or
 // directory by its 8.3 alias replaced by its long name: the path as the

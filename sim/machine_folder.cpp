@@ -1,7 +1,8 @@
 // Machine folders, the one scenario format: machine.ini (family, code page,
-// paths, the user's Administrators membership, when a delete command runs,
-// the disk's free space, printers and jobs, windows, libraries, files in use,
-// attributes and 8.3 aliases, scripted answers),
+// paths, each drive's current directory, the user's Administrators
+// membership, when a delete command runs, the disk's free space, printers and
+// jobs, windows, libraries, files in use, attributes and 8.3 aliases, scripted
+// answers),
 // registry.reg (REGEDIT4 text of HKEY_LOCAL_MACHINE) and one folder per drive
 // (drive_c/ ...) holding its files and directories. The drives' file names
 // are the machine's names in UTF-8, as the platform keeps them in Unicode and
@@ -131,6 +132,18 @@ void ApplyMachineSection(Machine &m, const IniSection &s) {
   m.administrators = static_cast<Administrators>(Choice(Get(s, "Administrators"), kAdministrators));
   m.deleteCommandRuns =
       static_cast<DeleteCommandRuns>(Choice(Get(s, "DeleteCommandRuns"), kDeleteCommandRuns));
+}
+
+// [DriveDirectories] "D:=D:\\dir": the "=D:" variable the process inherits.
+// A key that names no drive letter is no such variable.
+void ApplyDriveDirectories(Machine &m, const IniSection &s) {
+  for (const auto &entry : s.entries) {
+    const std::string &key = entry.first;
+    bool letter = !key.empty() && isalpha(static_cast<unsigned char>(key[0]));
+    if (letter && (key.size() == 1 || (key.size() == 2 && key[1] == ':')))
+      m.driveDirectories[static_cast<char>(toupper(static_cast<unsigned char>(key[0])))] =
+          PathText(entry.second);
+  }
 }
 
 // A file's setting in [Locked], [Attributes] or [ShortNames]: "PATH=setting",
@@ -378,6 +391,9 @@ std::string MachineIniText(const Machine &m) {
   if (m.deleteCommandRuns != DeleteCommandRuns::AfterExit)
     text += IniLine("DeleteCommandRuns", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]);
   if (m.diskLimited) text += IniLine("FreeBytes", std::to_string(FreeBytes(m)));
+  if (!m.driveDirectories.empty()) text += "\n[DriveDirectories]\n";
+  for (const auto &drive : m.driveDirectories)
+    text += IniLine(std::string(1, drive.first) + ":", drive.second);
   for (size_t i = 0; i < m.printers.size(); ++i) {
     const Printer &p = m.printers[i];
     text += "\n[Printer" + std::to_string(i + 1) + "]\n" + IniLine("Name", p.name) + IniLine("Port", p.port) +
@@ -445,8 +461,10 @@ bool SaveDrives(const Machine &m, const fs::path &folder) {
 
 // The drives loaded next get their aliases once the body has given the folder's.
 void ApplyMachineHeader(Machine &m, const std::string &iniText) {
-  for (const IniSection &s : ParseIni(iniText))
+  for (const IniSection &s : ParseIni(iniText)) {
     if (StartsWithName(s.name, "Machine")) ApplyMachineSection(m, s);
+    if (StartsWithName(s.name, "DriveDirectories")) ApplyDriveDirectories(m, s);
+  }
   m.aliasesDeferred = true;
 }
 
@@ -543,6 +561,8 @@ std::string DescribeMachine(const Machine &m) {
       Fields({"administrators", kAdministrators[static_cast<size_t>(m.administrators)]}) +
       Fields({"delete command runs", kDeleteCommandRuns[static_cast<size_t>(m.deleteCommandRuns)]}) +
       Fields({"free bytes", m.diskLimited ? std::to_string(FreeBytes(m)) : "unlimited"});
+  for (const auto &drive : m.driveDirectories)
+    text += Fields({"drive directory", std::string(1, drive.first) + ":", drive.second});
   for (const auto &entry : m.files) {
     const FileNode &node = entry.second;
     text += Fields({node.isDirectory ? "directory" : "file", node.path, Hex(node.attributes),

@@ -42,6 +42,45 @@ DWORD CopyOut(const std::string &text, char *buffer, DWORD size) {
   return static_cast<DWORD>(text.size());
 }
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The runs of separators of a drive path as given: the one before each
+// piece, then the one after the last (maybe empty). Empty when a piece is "."
+// or "..", or the path is no drive path: its runs do not line up with the
+// pieces it resolves to.
+std::vector<std::string> SeparatorRuns(const Machine &m, const std::string &path) {
+  if (path.size() < 2 || path[1] != ':') return {};
+  std::vector<std::string> runs(1);
+  for (size_t i = 2; i < path.size(); ++i) {
+    if (IsSeparator(path[i])) {
+      runs.back() += path[i];
+      continue;
+    }
+    size_t end = i;
+    while (end < path.size() && !IsSeparator(path[end]))
+      end += IsLeadByte(m, static_cast<unsigned char>(path[end])) && end + 1 < path.size() ? 2 : 1;
+    const std::string piece = path.substr(i, end - i);
+    if (piece.find_first_not_of(". ") == std::string::npos) return {};
+    runs.emplace_back();
+    i = end - 1;
+  }
+  return runs;
+}
+
+// The pieces of a short form joined as the path given joined its own: the
+// platform copies every separator as it finds it (a trailing backslash, a
+// doubled one, a forward slash), as Wine's GetShortPathNameW does, "check for
+// path delimiters and reproduce them"; with "\\" where they do not line up.
+std::string JoinAsGiven(const Machine &m, const std::string &path, const std::string &drive,
+                        const std::vector<std::string> &pieces) {
+  std::vector<std::string> runs = SeparatorRuns(m, path);
+  bool lineUp = runs.size() == pieces.size() + 1 && !runs.front().empty();
+  std::string joined = drive;
+  for (size_t i = 0; i < pieces.size(); ++i) joined += (lineUp ? runs[i] : "\\") + pieces[i];
+  if (lineUp) return joined + runs.back();
+  return pieces.empty() ? joined + "\\" : joined;
+}
+
 // The short form of a path that exists: each component its alias, or its own
 // long name as stored. "" and the error when some component is missing.
 std::string ShortFormOf(const Machine &m, const std::string &path, DWORD *error) {
@@ -52,7 +91,7 @@ std::string ShortFormOf(const Machine &m, const std::string &path, DWORD *error)
   }
   const std::vector<std::string> pieces = ComponentsOf(m, normalized);
   std::string resolved = normalized.substr(0, 2);
-  std::string shortForm = resolved;
+  std::vector<std::string> shortPieces;
   for (size_t i = 0; i < pieces.size(); ++i) {
     const size_t parentLength = resolved.size();
     resolved += "\\" + LongNameOf(m, resolved, pieces[i]);
@@ -62,9 +101,9 @@ std::string ShortFormOf(const Machine &m, const std::string &path, DWORD *error)
       *error = last && !node ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
       return "";
     }
-    shortForm += "\\" + (node->shortName.empty() ? node->path.substr(parentLength + 1) : node->shortName);
+    shortPieces.push_back(node->shortName.empty() ? node->path.substr(parentLength + 1) : node->shortName);
   }
-  return pieces.empty() ? shortForm + "\\" : shortForm;
+  return JoinAsGiven(m, path, normalized.substr(0, 2), shortPieces);
 }
 }  // namespace
 

@@ -48,6 +48,8 @@ TEST(DirectoryRules, WalkUpRemovesAncestorsUntilOneStays) {
     std::function<void(sim::Machine &)> setUp;
     std::string entry;
     std::vector<std::string> calls;
+    std::string stays = "";  // a folder of the user's the walk must leave
+    std::string inUse = "";  // a file left for the restart before the walk, as the files stage leaves one
   } cases[] = {
       {"C and B empty, A holds more",
        1252,
@@ -57,11 +59,26 @@ TEST(DirectoryRules, WalkUpRemovesAncestorsUntilOneStays) {
        },
        "C:\\A\\B\\C",
        {"C:\\A\\B\\C=1", "C:\\A\\B=1", "C:\\A=0"}},
-      {"all empty: the last call names the bare drive",
+      {"all empty: the walk ends at the first level, never naming the bare drive",
        1252,
        [](sim::Machine &m) { sim::AddDirectory(m, "C:\\A\\B\\C"); },
        "C:\\A\\B\\C",
-       {"C:\\A\\B\\C=1", "C:\\A\\B=1", "C:\\A=1", "C:=0"}},
+       {"C:\\A\\B\\C=1", "C:\\A\\B=1", "C:\\A=1"}},
+      {"another drive: its bare name would be the user's folder its \"=D:\" variable holds",
+       1252,
+       [](sim::Machine &m) {
+         sim::AddDirectory(m, "D:\\Apps\\Tool");
+         sim::AddDirectory(m, "D:\\Users\\Scans");
+         m.driveDirectories['D'] = "D:\\Users\\Scans";
+       },
+       "D:\\Apps\\Tool",
+       {"D:\\Apps\\Tool=1", "D:\\Apps=1"},
+       "D:\\Users\\Scans"},
+      {"a UNC share's root is never named",
+       1252,
+       [](sim::Machine &) {},
+       "\\\\server\\share\\A",
+       {"\\\\server\\share\\A=0"}},
       {"a missing leaf does not stop the walk",
        1252,
        [](sim::Machine &m) {
@@ -75,30 +92,42 @@ TEST(DirectoryRules, WalkUpRemovesAncestorsUntilOneStays) {
        [](sim::Machine &m) { sim::AddFile(m, "C:\\A\\B\\C\\f.txt"); },
        "C:\\A\\B\\C",
        {"C:\\A\\B\\C=0", "C:\\A\\B=0"}},
-      {"a trailing backslash: the first cut names the same directory, gone by then",
+      {"a trailing backslash: the first cut names the same directory, gone by then, and ends the walk",
        1252,
-       [](sim::Machine &m) {
-         sim::AddDirectory(m, "C:\\A\\B");
-         sim::AddFile(m, "C:\\A\\other.txt");
-       },
-       "C:\\A\\B\\",
-       {"C:\\A\\B\\=1", "C:\\A\\B=0", "C:\\A=0"}},
+       [](sim::Machine &m) { sim::AddDirectory(m, "C:\\W5\\A\\B"); },
+       "C:\\W5\\A\\B\\",
+       {"C:\\W5\\A\\B\\=1", "C:\\W5\\A\\B=0"},
+       "C:\\W5\\A"},
+      {"a trailing backslash on a folder kept for the restart: the walk still ends at the first cut",
+       1252,
+       [](sim::Machine &m) { sim::AddFile(m, "C:\\W5\\A\\B\\held.dll"); },
+       "C:\\W5\\A\\B\\",
+       {"C:\\W5\\A\\B\\=0", "C:\\W5\\A\\B=0"},
+       "",
+       "C:\\W5\\A\\B\\held.dll"},
+      {"a trailing backslash on a folder already gone: the walk still ends at the first cut",
+       1252,
+       [](sim::Machine &m) { sim::AddDirectory(m, "C:\\W5\\A"); },
+       "C:\\W5\\A\\B\\",
+       {"C:\\W5\\A\\B\\=0", "C:\\W5\\A\\B=0"},
+       "C:\\W5\\A"},
       {"folders already gone are passed over: a run cut short took them",
        1252,
        [](sim::Machine &m) { sim::AddDirectory(m, "C:\\A"); },
        "C:\\A\\B\\C",
-       {"C:\\A\\B\\C=0", "C:\\A\\B=0", "C:\\A=1", "C:=0"}},
-      {"no backslash: one attempt", 1252, [](sim::Machine &) {}, "Temp", {"Temp=0"}},
+       {"C:\\A\\B\\C=0", "C:\\A\\B=0", "C:\\A=1"}},
+      {"no backslash: a relative name is left alone", 1252, [](sim::Machine &) {}, "Temp", {}},
+      {"a drive root is left alone", 1252, [](sim::Machine &) {}, "C:\\", {}},
       {"表 ends a component",
        932,
        [](sim::Machine &m) { sim::AddDirectory(m, "C:\\" + kTable + "\\Data"); },
        "C:\\" + kTable + "\\Data",
-       {"C:\\" + kTable + "\\Data=1", "C:\\" + kTable + "=1", "C:=0"}},
+       {"C:\\" + kTable + "\\Data=1", "C:\\" + kTable + "=1"}},
       {"表 ends the entry",
        932,
        [](sim::Machine &m) { sim::AddDirectory(m, "C:\\A\\" + kTable); },
        "C:\\A\\" + kTable,
-       {"C:\\A\\" + kTable + "=1", "C:\\A=1", "C:=0"}},
+       {"C:\\A\\" + kTable + "=1", "C:\\A=1"}},
       {"an entry longer than the working copy is left alone",
        1252,
        [&](sim::Machine &m) { sim::AddDirectory(m, long260); },
@@ -111,6 +140,7 @@ TEST(DirectoryRules, WalkUpRemovesAncestorsUntilOneStays) {
     c.setUp(m);
     int result = 0;
     test::RunInProcess(m, [&] {
+      if (!c.inUse.empty()) KeepFileForRestart(c.inUse.c_str());
       result = RemoveDirectoryWalkUp(c.entry.c_str());
       return 0;
     });
@@ -118,6 +148,9 @@ TEST(DirectoryRules, WalkUpRemovesAncestorsUntilOneStays) {
     EXPECT_EQ(result, 1);
     EXPECT_EQ(m.clockMs, 0u);
     EXPECT_TRUE(sim::IsDirectory(m, m.windowsDirectory));
+    if (!c.stays.empty()) {
+      EXPECT_TRUE(sim::IsDirectory(m, c.stays));
+    }
   }
 }
 
@@ -151,14 +184,20 @@ TEST(DirectoryRules, RetryTriesTheEntryAndItsParentTenTimesEach) {
        root,
        {"C:\\Apps\\Tool\\Log\\ x10", "C:\\Apps\\Tool\\Log x10"},
        10000},
-      {"no backslash", 1252, "Log", root, {"Log x10"}, 5000},
+      {"no backslash: a relative name is left alone", 1252, "Log", root, {}, 0},
+      {"a first-level entry: its parent, the bare drive, is never tried",
+       1252,
+       "D:\\Log",
+       root,
+       {"D:\\Log x10"},
+       5000},
       {"ROOT with two trailing backslashes keeps one",
        1252,
        "C:\\Apps\\Tool\\Log",
        "C:\\Apps\\Tool\\\\",
        {"C:\\Apps\\Tool\\Log x10", "C:\\Apps\\Tool x10"},
        10000},
-      {"empty ROOT protects only an empty parent", 1252, "\\Log", "", {"\\Log x10"}, 5000},
+      {"a rooted entry with no drive is left alone", 1252, "\\Log", "", {}, 0},
       {"empty ROOT: any other parent is tried",
        1252,
        "C:\\X\\Log",

@@ -71,7 +71,6 @@ TEST(RemovalSequence, RunsTheSevenStagesInOrder) {
                                // on, as the folders above may come free then too.
                                "RemoveDirectoryA " + dir,
                                "RemoveDirectoryA C:\\Program Files",
-                               "RemoveDirectoryA C:",
                                "RemoveDirectoryA " + dir + "\\Log x10",
                                "RemoveDirectoryA " + dir + "\\Cache x10",
                                "DeleteFileA C:\\WINDOWS\\QVFList.ini",

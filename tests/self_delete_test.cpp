@@ -201,6 +201,8 @@ TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
     std::function<void(sim::Machine &)> setUp;
     std::vector<std::string> pending;
     std::vector<std::string> leftAfterRestart;  // of the product's files and folders, and the user's file
+    std::string stmPath = "";                   // the [STMPATHS] entry, when not the log folder
+    std::string listedExe = "";  // the executable's [FILES] entry, when not its path as started
   } cases[] = {
       {"nothing in use", Family::NT, nullptr, {exe, dir, "C:\\Program Files"}, {}},
       {"a listed file held open in a [PATHS] folder",
@@ -218,11 +220,24 @@ TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
        [&](sim::Machine &m) { sim::Lock(m, log + "\\today.log"); },
        {log + "\\today.log", exe, log, dir + "\\Spool", dir, "C:\\Program Files"},
        {}},
+      {"a [STMPATHS] parent written with extra backslashes: kept, named as the platform reads it",
+       Family::NT,
+       [&](sim::Machine &m) { sim::Lock(m, log + "\\today.log"); },
+       {log + "\\today.log", exe, log, dir, "C:\\Program Files"},
+       {dir, dir + "\\Spool"},
+       dir + "\\Spool\\\\Log\\\\a.txt"},
       {"a listed file held open in the install folder; the listed executable scheduled once, last",
        Family::NT,
        [&](sim::Machine &m) { sim::Lock(m, dir + "\\Readme.txt"); },
        {dir + "\\Readme.txt", exe, dir, "C:\\Program Files"},
        {}},
+      {"the executable listed with a doubled backslash and a forward slash: scheduled once, last",
+       Family::NT,
+       nullptr,
+       {exe, dir, "C:\\Program Files"},
+       {},
+       "",
+       "C:\\Program Files\\\\Lumora/QVUninst.exe"},
       {"a read-only listed file loses the attribute and goes at once",
        Family::NT,
        [&](sim::Machine &m) { sim::SetAttributes(m, dir + "\\Readme.txt", FILE_ATTRIBUTE_READONLY); },
@@ -279,8 +294,9 @@ TEST(SelfDelete, FilesInUseGoAtTheRestartWithTheFoldersHoldingThem) {
         m, "QVFList.ini",
         "[UNINSTALL]\nPATH=" + dir + "\n[FILES]\nFILE00=" + dir + "\\Readme.txt\nFILE01=" + templates +
             "\\Default.qvt\nFILE02=C:\\WINDOWS\\SYSTEM32\\QVMon.dll\nFILE03=" + log +
-            "\\today.log\nFILE04=" + exe + "\nFILE05=" + dir + "\\_SETUP.DLL\n[PATHS]\nPATH00=" + templates +
-            "\n[STMPATHS]\nROOT=" + dir + "\nPATH00=" + log + "\n[LPR]\nMonitor=" + test::kMonitor + "\n");
+            "\\today.log\nFILE04=" + (c.listedExe.empty() ? exe : c.listedExe) + "\nFILE05=" + dir +
+            "\\_SETUP.DLL\n[PATHS]\nPATH00=" + templates + "\n[STMPATHS]\nROOT=" + dir + "\nPATH00=" +
+            (c.stmPath.empty() ? log : c.stmPath) + "\n[LPR]\nMonitor=" + test::kMonitor + "\n");
     sim::AddFile(m, templates + "\\Default.qvt");
     sim::AddFile(m, "C:\\WINDOWS\\SYSTEM32\\QVMon.dll");
     sim::AddFile(m, log + "\\today.log");

@@ -81,6 +81,7 @@ TEST(SimFiles, RemoveDirectoryOnlyEmptyAndResolvedAsWindowsDoes) {
       {"missing", "C:\\Apps\\Nothing", FALSE},
       {"drive root", "C:\\", FALSE},
       {"current directory of the drive", "C:", FALSE},
+      {"another drive's current directory, as its \"=D:\" variable holds it", "D:", TRUE},
       {"locked", "C:\\Apps\\Locked", FALSE},
       {"read-only (the attribute keeps a directory too)", "C:\\Apps\\ReadOnly", FALSE},
       {"by its alias", "C:\\Apps\\EMPTYD~1", TRUE},
@@ -95,6 +96,8 @@ TEST(SimFiles, RemoveDirectoryOnlyEmptyAndResolvedAsWindowsDoes) {
     sim::AddDirectory(m, "C:\\Apps\\ReadOnly");
     sim::SetAttributes(m, "C:\\Apps\\ReadOnly", FILE_ATTRIBUTE_READONLY);
     sim::SetShortName(m, "C:\\Apps\\Empty", "EMPTYD~1");
+    sim::AddDirectory(m, "D:\\Users\\Scans");
+    m.driveDirectories['D'] = "D:\\Users\\Scans";
     BOOL result = -1;
     test::RunInProcess(m, [&] { return result = RemoveDirectoryA(c.path); });
     EXPECT_EQ(result, c.result);
@@ -261,6 +264,8 @@ sim::Machine MachineWithEverySetting() {
   sim::SetShortName(m, "C:\\Program Files", "PROGRA~1");
   sim::SetShortName(m, "C:\\Apps\\a=b.dll", "AB~1.DLL");
   sim::SetFreeBytes(m, 4096);
+  sim::AddDirectory(m, "D:\\Scans");
+  m.driveDirectories['D'] = "D:\\Scans";
   return m;
 }
 
@@ -284,6 +289,7 @@ TEST(SimMachineFolder, RoundTripsEverythingItHolds) {
     EXPECT_EQ(again.administrators, m.administrators);
     EXPECT_EQ(again.deleteCommandRuns, m.deleteCommandRuns);
     EXPECT_EQ(sim::FreeBytes(again), sim::FreeBytes(m));
+    EXPECT_EQ(again.driveDirectories, m.driveDirectories);
     EXPECT_EQ(sim::ExportRegistry(again), sim::ExportRegistry(m));
     ASSERT_EQ(again.files.size(), m.files.size());
     for (const auto &entry : m.files) {
@@ -817,6 +823,9 @@ TEST(SimFiles, ShortPathNameGivesEachComponentsAlias) {
       {"no room for the terminator: the size needed", "C:\\Apps\\LONGFI~1.TXT", 20, 21, "#", 0},
       {"no buffer: the size needed", "C:\\Program Files", 0, 12, "#", 0},
       {"a drive root", "C:\\", MAX_PATH, 3, "C:\\", 0},
+      {"a trailing backslash, kept as given", "C:\\Program Files\\", MAX_PATH, 12, "C:\\PROGRA~1\\", 0},
+      {"each separator as given", "C:\\Program Files\\\\Lumora/QVUninst.exe", MAX_PATH, 32,
+       "C:\\PROGRA~1\\\\Lumora/QVUninst.exe", 0},
       {"missing file", "C:\\PROGRA~1\\Lumora\\None.exe", MAX_PATH, 0, "#", ERROR_FILE_NOT_FOUND},
       {"missing directory", "C:\\PROGRA~1\\None\\QVUninst.exe", MAX_PATH, 0, "#", ERROR_PATH_NOT_FOUND},
       {"a file is no directory", "C:\\Apps\\plain.txt\\x", MAX_PATH, 0, "#", ERROR_PATH_NOT_FOUND},

@@ -72,6 +72,8 @@ TEST(Text, DirectoryContainsComparesWholeCharacters) {
       {"the path itself", 1252, "C:\\Apps\\Tool.exe", "C:\\Apps\\Tool.exe", 0},
       {"a path shorter than the directory", 1252, "C:\\Apps\\Bin", "C:\\Apps", 0},
       {"another directory", 1252, "C:\\Tools", "C:\\Apps\\Tool.exe", 0},
+      {"separators as the platform reads them: a run is one, a forward slash one too", 1252, "C:\\\\Apps\\",
+       "C:\\Apps/Bin\\Tool.exe", 1},
       {"表 ends the directory", 932, "C:\\" + kTable, "C:\\" + kTable + "\\Tool.exe", 1},
       {"a lone lead byte is not 表's first half", 932, "C:\\\x95", "C:\\" + kTable + "Tool.exe", 0},
       {"the same bytes are two characters in 1252", 1252, "C:\\\x95", "C:\\" + kTable + "Tool.exe", 1},

@@ -38,6 +38,10 @@ int IsFullPath(const char *path) {
   return (letter && path[1] == ':' && path[2] == '\\') || IsUncPath(path);
 }
 
+int NamesFolderBelowRoot(const char *path) {
+  return IsFullPath(path) && CountPathPieces(path) > (IsUncPath(path) ? 2u : 1u);
+}
+
 namespace {
 char FoldLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -57,11 +61,95 @@ int MatchPrefix(const char *prefix, const char *path) {
   }
   return static_cast<int>(at);
 }
+
+// Paths as the platform splits them when it opens one.
+int IsPlatformSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The next piece at or after *cursor as the platform splits a path when it
+// opens it: a forward slash separates too, and a run of separators is one.
+int NextPlatformPiece(const char **cursor, const char **piece, TextSize *length) {
+  const char *at = *cursor;
+  while (IsPlatformSeparator(*at)) ++at;
+  const char *end = at;
+  while (*end && !IsPlatformSeparator(*end)) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(*end)) && end[1]) ++end;
+    ++end;
+  }
+  *piece = at;
+  *length = static_cast<TextSize>(end - at);
+  *cursor = end;
+  return end > at;
+}
+
+TextSize CountPlatformPieces(const char *path) {
+  const char *piece;
+  TextSize length;
+  TextSize count = 0;
+  while (NextPlatformPiece(&path, &piece, &length)) ++count;
+  return count;
+}
+
+// Two pieces of one length compared as PathsEqual compares paths.
+int SamePiece(const char *piece, const char *other, TextSize length) {
+  for (TextSize at = 0; at < length; ++at) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(other[at])) && at + 1 < length) {
+      if (piece[at] != other[at] || piece[at + 1] != other[at + 1]) return 0;
+      ++at;
+    } else if (FoldLetter(piece[at]) != FoldLetter(other[at])) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// 0 for a relative path, 1 for a rooted one, 2 for a UNC one.
+int RootKind(const char *path) {
+  return IsPlatformSeparator(path[0]) ? (IsPlatformSeparator(path[1]) ? 2 : 1) : 0;
+}
+
+// 1 when the platform opens both as one path: the same pieces, from the
+// same kind of root.
+int SamePlatformPath(const char *path, const char *other) {
+  if (RootKind(path) != RootKind(other)) return 0;
+  for (;;) {
+    const char *piece, *otherPiece;
+    TextSize length, otherLength;
+    int more = NextPlatformPiece(&path, &piece, &length);
+    int otherMore = NextPlatformPiece(&other, &otherPiece, &otherLength);
+    if (!more || !otherMore) return more == otherMore;
+    if (length != otherLength || !SamePiece(piece, otherPiece, length)) return 0;
+  }
+}
 }  // namespace
 
 int DirectoryContains(const char *directory, const char *path) {
-  int at = MatchPrefix(directory, path);
-  return at >= 0 && path[at] == '\\';
+  if (RootKind(directory) != RootKind(path)) return 0;
+  for (;;) {
+    const char *piece, *pathPiece;
+    TextSize length, pathLength;
+    if (!NextPlatformPiece(&directory, &piece, &length))
+      return NextPlatformPiece(&path, &pathPiece, &pathLength);
+    if (!NextPlatformPiece(&path, &pathPiece, &pathLength) || length != pathLength ||
+        !SamePiece(piece, pathPiece, length))
+      return 0;
+  }
+}
+
+// Rewritten in place, never longer: each run of separators after the root
+// becomes one backslash, or nothing at the end.
+void TidySeparators(char *path) {
+  char *out = path + (RootKind(path) == 2 ? 2 : 0);
+  const char *in = out;
+  while (*in) {
+    if (IsPlatformSeparator(*in)) {
+      while (IsPlatformSeparator(*in)) ++in;
+      if (*in || out == path) *out++ = '\\';
+      continue;
+    }
+    if (IsDBCSLeadByte(static_cast<BYTE>(*in)) && in[1]) *out++ = *in++;
+    *out++ = *in++;
+  }
+  *out = 0;
 }
 
 int PathsEqual(const char *path, const char *other) {
@@ -92,25 +180,6 @@ TextSize CountPathPieces(const char *path) {
   return count;
 }
 
-namespace {
-// Components as the platform counts them when it opens a path: a forward
-// slash separates them too.
-TextSize CountPlatformPieces(const char *path) {
-  TextSize count = 0;
-  int inPiece = 0;
-  for (const char *c = path; *c; ++c) {
-    if (*c == '\\' || *c == '/') {
-      inPiece = 0;
-      continue;
-    }
-    if (!inPiece) ++count;
-    inPiece = 1;
-    if (IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1]) ++c;
-  }
-  return count;
-}
-}  // namespace
-
 // A short form with another number of components names another path: one
 // the platform resolved differently (a dangling lead byte dropped, say).
 int ReadShortPath(const char *path, char *shortPath) {
@@ -121,10 +190,12 @@ int ReadShortPath(const char *path, char *shortPath) {
   return 0;
 }
 
+// The platform's 8.3 form keeps each separator as given (a forward slash, a
+// doubled or trailing backslash), so both forms are compared as opened.
 int NamesSameFile(const char *path, const char *other) {
-  if (PathsEqual(path, other)) return 1;
+  if (SamePlatformPath(path, other)) return 1;
   char shortPath[MAX_PATH];
   char otherShortPath[MAX_PATH];
   return ReadShortPath(path, shortPath) && ReadShortPath(other, otherShortPath) &&
-         PathsEqual(shortPath, otherShortPath);
+         SamePlatformPath(shortPath, otherShortPath);
 }

@@ -24,12 +24,26 @@ int NextPathPiece(const char **cursor, const char **piece, TextSize *length);
 int IsFullPath(const char *path);
 int IsUncPath(const char *path);
 
-// 1 when path lies inside directory: path begins with directory and goes on
-// with a separator right after it. Compared character by character in the
-// system's ANSI code page: a lead byte and its trail byte are one character,
-// compared exactly; only single-byte letters match regardless of case.
+// 1 when path names a folder below a root: a full path with at least one
+// piece after its drive (C:\dir) or its share (\\server\share\dir). A bare
+// drive (C:) names that drive's current directory, C:dir a folder below it,
+// \dir a folder of the current drive, \\server\share a root: the removal
+// never names any of them.
+int NamesFolderBelowRoot(const char *path);
+// Writes path's separators as the platform reads them: a forward slash and a
+// run of separators as one backslash, none at the end. Only for a folder
+// below a root: a drive's root loses its backslash too.
+void TidySeparators(char *path);
+
+// 1 when path lies inside directory: path's pieces begin with all of
+// directory's, from the same kind of root, and go on. Pieces are split as the
+// platform opens a path (a forward slash separates too, a run of separators
+// is one) and compared character by character in the system's ANSI code
+// page: a lead byte and its trail byte are one character, compared exactly;
+// only single-byte letters match regardless of case.
 int DirectoryContains(const char *directory, const char *path);
-// 1 when the two name the same path, compared as DirectoryContains does.
+// 1 when the two are one text, its characters compared as DirectoryContains
+// compares them, separators as written.
 int PathsEqual(const char *path, const char *other);
 
 // 1 when text begins with prefix, compared as PathsEqual compares.
@@ -53,4 +67,6 @@ int ReadShortPath(const char *path, char *shortPath);
 
 // 1 when the two paths name the same file or folder, in their given form or
 // in their 8.3 form: a path may have been written or started either way.
+// Both are compared as the platform opens them: a forward slash separates
+// too, and a run of separators is one.
 int NamesSameFile(const char *path, const char *other);

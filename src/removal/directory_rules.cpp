@@ -1,7 +1,9 @@
 // The two directory rules of the manifest: [PATHS] entries are removed with
 // every ancestor that comes free, [STMPATHS] entries by timed attempts on the
 // directory and its parent, sparing ROOT. Both cut working copies in place;
-// separators are found DBCS-aware so that a 0x5C trail byte never cuts.
+// separators are found DBCS-aware so that a 0x5C trail byte never cuts. Only
+// folders below a root are named: a bare drive (the last cut of a first-level
+// folder) is that drive's current directory, a folder of the user's.
 #include "../common/paths.h"
 #include "removal.h"
 
@@ -21,10 +23,23 @@ int IsGone(void) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// Drops exactly one trailing backslash (a real separator, not a trail byte).
-void StripOneTrailingSeparator(char *text) {
+// Whether text ends with a backslash (a real separator, not a trail byte).
+int EndsWithSeparator(char *text) {
   char *last = LastPathSeparator(text);
-  if (last && last[1] == 0) *last = 0;
+  return last && last[1] == 0;
+}
+
+// Drops exactly one trailing backslash.
+void StripOneTrailingSeparator(char *text) {
+  if (EndsWithSeparator(text)) *LastPathSeparator(text) = 0;
+}
+
+// 1 when the walk may go on past the folder: removed, gone already (a run
+// cut short took it), or kept only by what waits for the restart (its
+// parents may come free at the restart all the same).
+int RemoveOrKeep(char *folder) {
+  if (RemoveDirectoryA(folder)) return 1;
+  return IsGone() || KeepFolderForRestart(folder);
 }
 }  // namespace
 
@@ -34,14 +49,15 @@ void StripOneTrailingSeparator(char *text) {
 int RemoveDirectoryWalkUp(const char *path) {
   char working[kWorkingPathSize];
   // An entry longer than the working copy would be acted on cut: leave it.
-  if (!CopyTextWhole(working, sizeof working, path)) return 1;
-  if (!RemoveDirectoryA(working)) NoteFolderIfStayed(working);
-  // The walk goes on past a folder that is already gone (a run cut short
-  // took it) and past one kept only by what waits for the restart: their
-  // parents may be empty, or come free at the restart, all the same.
+  if (!CopyTextWhole(working, sizeof working, path) || !NamesFolderBelowRoot(working)) return 1;
+  // With a trailing backslash the first cut names the entry's folder again,
+  // and the walk ends there, whatever became of it: the entry asked for
+  // that folder alone.
+  int endsAtFirstCut = EndsWithSeparator(working);
+  if (!RemoveOrKeep(working)) NoteIfStillThere(working);
   for (char *cut = LastPathSeparator(working); cut; cut = LastPathSeparator(working)) {
     *cut = 0;
-    if (!RemoveDirectoryA(working) && !IsGone() && !KeepFolderForRestart(working)) break;
+    if (!NamesFolderBelowRoot(working) || !RemoveOrKeep(working) || endsAtFirstCut) break;
   }
   return 1;
 }
@@ -51,15 +67,14 @@ int RemoveDirectoryWithRetry(const char *path, const char *root) {
   char rootCopy[kWorkingPathSize];
   // Neither a cut entry nor a cut ROOT (which could no longer protect the
   // right directory) is acted on.
-  if (!CopyTextWhole(working, sizeof working, path)) return 1;
+  if (!CopyTextWhole(working, sizeof working, path) || !NamesFolderBelowRoot(working)) return 1;
   if (!CopyTextWhole(rootCopy, sizeof rootCopy, root)) return 1;
   StripOneTrailingSeparator(rootCopy);
   AttemptTenTimes(working);
   NoteFolderIfStayed(working);
-  char *cut = LastPathSeparator(working);
-  if (!cut) return 1;
-  *cut = 0;
-  if (TextEqual(working, rootCopy)) return 1;
+  // A folder below a root always has a separator to cut at.
+  *LastPathSeparator(working) = 0;
+  if (!NamesFolderBelowRoot(working) || TextEqual(working, rootCopy)) return 1;
   AttemptTenTimes(working);
   KeepFolderForRestart(working);
   return 1;

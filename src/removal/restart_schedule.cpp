@@ -116,11 +116,16 @@ int AListedFileWaitsForRestart(void) {
   return 0;
 }
 
-// Only a full path below its root: the walk-up's last cut, a bare drive,
-// names the current directory of that drive, never a folder of the removal's.
+// Only a folder below a root: a bare drive names the current directory of
+// that drive, never a folder of the removal's. The folder is named with its
+// separators as the platform reads them (no trailing backslash, no doubled
+// one), so that it is found holding a file in either form and kept once,
+// whatever the entry that named it looked like.
 int KeepFolderForRestart(const char *folder) {
-  if (!keptFiles || !IsFullPath(folder) || CountPathPieces(folder) <= (IsUncPath(folder) ? 2u : 1u)) return 0;
-  KeptPath *kept = NewKeptPath(folder);
+  char name[MAX_PATH];
+  if (!keptFiles || !NamesFolderBelowRoot(folder) || !CopyTextWhole(name, sizeof name, folder)) return 0;
+  TidySeparators(name);
+  KeptPath *kept = NewKeptPath(name);
   if (!kept) return 0;
   int holds = HoldsKeptFile(kept);
   if (holds && IsWindowsNt())

@@ -87,7 +87,20 @@ std::vector<std::string> ChainNodes(const sim::Machine &m, const std::string &pa
   return nodes;
 }
 
+size_t Depth(const sim::Machine &m, const std::string &path);
+
+// Only a folder below a root is ever removed: a bare drive names that
+// drive's current directory, "C:dir" and "\\dir" resolve against one, and a
+// share's root is a root.
+bool BelowARoot(const sim::Machine &m, const std::string &path) {
+  bool drive =
+      path.size() >= 3 && isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && path[2] == '\\';
+  bool unc = path.compare(0, 2, "\\\\") == 0;
+  return (drive && Depth(m, path) > 1) || (unc && Depth(m, path) > 2);
+}
+
 void AllowDirectory(const sim::Machine &m, Expectations &e, const std::string &arg) {
+  if (!BelowARoot(m, arg)) return;
   e.dirArgs.insert(arg);
   std::string folded = sim::FoldPath(m, arg);
   if (!folded.empty()) e.removable.insert(folded);

@@ -37,6 +37,11 @@ C:\\Program Files\\Common Files=COMMON~1
 
 [RegistryLocks]
 SOFTWARE=undeletable deny 0x2
+
+[DriveDirectories]
+d:=D:\\Scans
+E=E:\\None
+1:=C:\\WINDOWS
 '''
 MACHINE_KEYS = 'Administrators=deny-only\nDeleteCommandRuns=at-start\nFreeBytes=0x10000\n'
 
@@ -46,6 +51,9 @@ def every_setting_folder(work):
     shutil.copytree(os.path.join(SOURCE_DIR, 'examples', 'demo'), folder)
     ini = mf.read_text(os.path.join(folder, 'machine.ini')).replace('[Machine]\n', '[Machine]\n' + MACHINE_KEYS, 1)
     mf.write_text(os.path.join(folder, 'machine.ini'), ini + EVERY_SETTING)
+    os.makedirs(os.path.join(folder, 'drive_d', 'Scans'))
+    os.makedirs(os.path.join(folder, 'drive_d', 'Data'))
+    mf.write_text(mf.host_path(folder, 'D:\\Data\\scan.txt', 1252), 'scanned')
     return folder
 
 

@@ -1,5 +1,6 @@
 """Machine folders as Python sees them: machine.ini, registry.reg (REGEDIT4
-text of HKEY_LOCAL_MACHINE), drive_c/ and result.ini. Shared by the Wine
+text of HKEY_LOCAL_MACHINE), one folder per drive (drive_c/ ...) and
+result.ini. Shared by the Wine
 runner and the comparison of its results with the sim runner's. read_machine
 reads a folder exactly as the stand-in does (sim/machine_folder.cpp), and
 describe prints it as the stand-in's describe_machine does, which
@@ -315,33 +316,46 @@ def normal_path(path, code_page):
 # ---- drive trees --------------------------------------------------------------
 
 def host_relative(path, code_page):
-    """drive_c's relative host path of a C:\\ path: each component the
-    machine's name in Unicode (UTF-8 on the host), as Wine keeps it."""
+    """The relative host path of a drive path within its drive's folder: each
+    component the machine's name in Unicode (UTF-8 on the host), as Wine
+    keeps it."""
     return os.path.join(*[to_unicode(p, code_page) for p in split_path(path[3:], code_page)] or [''])
 
 
-def win_path(relative, code_page=1252):
-    return 'C:\\' + '\\'.join(to_ansi(p, code_page) for p in relative.split(os.sep))
+def host_path(folder, path, code_page):
+    """Where a drive path lies in a machine folder: drive_c/..., drive_d/..."""
+    return os.path.join(folder, 'drive_' + path[0].lower(), host_relative(path, code_page))
+
+
+def win_path(relative, code_page=1252, drive='C'):
+    return drive + ':\\' + '\\'.join(to_ansi(p, code_page) for p in relative.split(os.sep))
+
+
+def drive_folders(folder):
+    """{drive letter: host folder} of the machine folder's drives, as the
+    stand-in finds them: every drive_X folder."""
+    return {name[6].upper(): os.path.join(folder, name) for name in sorted(os.listdir(folder))
+            if len(name) == 7 and name[:6].lower() == 'drive_' and os.path.isdir(os.path.join(folder, name))}
 
 
 def read_tree(folder, sections=None):
-    """{folded Windows path: (path, is_dir, bytes or None)} of drive_c, plus the
-    empty directories machine.ini lists under [Directories]."""
+    """{folded Windows path: (path, is_dir, bytes or None)} of every drive, plus
+    the empty directories machine.ini lists under [Directories]."""
     tree = {}
-    drive = os.path.join(folder, 'drive_c')
     if sections is None:
         sections = parse_ini(read_text(os.path.join(folder, 'machine.ini')))
     code_page = code_page_of(sections)
-    for top, dirs, files in os.walk(drive):
-        for name in dirs + files:
-            full = os.path.join(top, name)
-            path = win_path(os.path.relpath(full, drive), code_page)
-            is_dir = os.path.isdir(full)
-            data = None
-            if not is_dir:
-                with open(full, 'rb') as file:
-                    data = file.read()
-            tree[fold(path, code_page)] = (path, is_dir, data)
+    for letter, drive in drive_folders(folder).items():
+        for top, dirs, files in os.walk(drive):
+            for name in dirs + files:
+                full = os.path.join(top, name)
+                path = win_path(os.path.relpath(full, drive), code_page, letter)
+                is_dir = os.path.isdir(full)
+                data = None
+                if not is_dir:
+                    with open(full, 'rb') as file:
+                        data = file.read()
+                tree[fold(path, code_page)] = (path, is_dir, data)
     for _, entries in sections_named(sections, 'Directories'):
         for _, path in entries:
             parts = split_path(path, code_page)
@@ -454,6 +468,11 @@ class Machine:
         self.executable = 'C:\\Program Files\\Lumora\\QVUninst.exe'
         self.administrators, self.delete_command_runs = ADMINISTRATORS[0], DELETE_COMMAND_RUNS[0]
         self.free_bytes = None  # no limit
+        self.drive_directories = {}  # upper-case drive letter -> the "=D:" variable's value
+        for _, s in sections_named(sections, 'DriveDirectories'):
+            for key, value in s:
+                if key[:1].isascii() and key[:1].isalpha() and (len(key) == 1 or key[1:] == ':'):
+                    self.drive_directories[key[0].upper()] = _path_text(value)
         for _, s in sections_named(sections, 'Machine'):
             self.family = 'NT' if get(s, 'Family', 'NT') == 'NT' else '95/98'
             self.code_page = parse_number(get(s, 'CodePage', '1252'))
@@ -581,6 +600,8 @@ def describe(machine):
             + _fields('executable', m.executable) + _fields('administrators', m.administrators)
             + _fields('delete command runs', m.delete_command_runs)
             + _fields('free bytes', 'unlimited' if m.free_bytes is None else m.free_bytes))
+    for letter in sorted(m.drive_directories):
+        text += _fields('drive directory', letter + ':', m.drive_directories[letter])
     for folded in sorted(m.nodes):
         n = m.nodes[folded]
         text += _fields('directory' if n.is_dir else 'file', n.path, '0x%x' % n.attributes, n.in_use, n.alias,

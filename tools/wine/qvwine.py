@@ -11,7 +11,8 @@ and says why (tools/install_deps.sh registers the user-mode emulator on
 kernels that refuse 32-bit programs).
 
 The machine becomes a fresh Wine prefix, copied from a template made once
-(build/wine-template): drive_c laid down, HKEY_LOCAL_MACHINE written from
+(build/wine-template): its drives laid down (C: the template's, another a
+folder of the prefix that dosdevices names), HKEY_LOCAL_MACHINE written from
 registry.reg, the printers written into the spooler's registry, the Windows
 version Wine presents to QVUninst.exe (one of the machine's family), each
 [WindowN] kept open by qvwindow.exe, the scenario's _SETUP.DLL, a print
@@ -20,7 +21,9 @@ records its command line. The uninstaller runs under Xvfb; qvdriver.exe
 loads qvjobs.dll into it (which answers EnumJobsA with the machine's print
 jobs and records each printer opened, and with --cut-after-steps ends the
 process right after its N-th progress step), answers its boxes and reports
-what the run left behind. With --second-run the machine is restarted after
+what the run left behind; the driver sets each drive's "=D:" variable of
+[DriveDirectories] before it starts the uninstaller, which inherits them.
+With --second-run the machine is restarted after
 the run and the uninstaller run again, in the same prefix.
 
 A monitor's library is put in only where the machine has that file: the
@@ -75,6 +78,8 @@ DEFAULT_VERSIONS = {'NT': 'win7', '95/98': 'win98'}
 LOCALES = {1252: 'C.UTF-8', 932: 'ja_JP.UTF-8'}
 JOB_STATUSES = {'paused': 0x1, 'error': 0x2, 'spooling': 0x8, 'printing': 0x10}
 TOOLS_DIR = 'C:\\qvtools'
+# The drives laid down besides C: (Z: is Wine's own, the host's root).
+OTHER_DRIVES = 'DEFGHIJKLMNOPQRSTUVWXY'
 JOB_LIST = TOOLS_DIR + '\\jobs.txt'
 OPENED_LOG = TOOLS_DIR + '\\out\\opened.txt'
 # Large files the runs never write: shared by hard link instead of copied.
@@ -297,6 +302,10 @@ def what_wine_cannot_hold(machine):
         if is_dir and bits & READ_ONLY:
             return ('[Attributes] %s=readonly: Wine 8 removes a read-only directory, which the stand-in '
                     'refuses as it refuses a read-only file' % path)
+    for letter, (path, is_dir) in sorted(machine.drive_directories.items()):
+        if not is_dir or mf.fold(path[:3]) != letter + ':\\':
+            return ('[DriveDirectories] %s:=%s names no directory of that drive: Windows then takes the '
+                    'drive\'s root, Wine 8 the text as it is' % (letter, path))
     return None
 
 
@@ -353,6 +362,8 @@ class Machine:
         self.administrators = standin.administrators
         self.delete_command_runs = standin.delete_command_runs
         self.free_bytes = standin.free_bytes
+        self.drive_directories = {letter: (path, bool(standin.node(path) and standin.node(path).is_dir))
+                                  for letter, path in standin.drive_directories.items()}
         why = what_wine_cannot_hold(self)
         if why:
             raise RunnerError('the machine can\'t be laid down under Wine: ' + why)
@@ -373,14 +384,27 @@ class Machine:
 
 
 class Prefix:
-    """A Wine prefix's C: drive, addressed by the machine's ANSI paths, letter
-    case aside; Wine keeps each name in Unicode, as UTF-8 on the host."""
+    """A Wine prefix's drives, addressed by the machine's ANSI paths, letter
+    case aside; Wine keeps each name in Unicode, as UTF-8 on the host. C: is
+    the template's; another drive is a folder of the prefix that
+    dosdevices names, made when the machine has one."""
 
     def __init__(self, root, code_page):
         self.root = root
-        self.drive = os.path.join(root, 'drive_c')
+        self.drives = {'C': os.path.join(root, 'drive_c')}
         self.code_page = code_page
         self.long_forms = {}  # folded 8.3 form -> long form, as Wine gave them
+
+    def add_drive(self, letter):
+        if letter in self.drives:
+            return
+        if letter not in OTHER_DRIVES:
+            raise RunnerError('the runner lays down drives C: and %s: to %s: only; the machine has %s:'
+                              % (OTHER_DRIVES[0], OTHER_DRIVES[-1], letter))
+        name = 'drive_' + letter.lower()
+        os.makedirs(os.path.join(self.root, name))
+        os.symlink(os.path.join('..', name), os.path.join(self.root, 'dosdevices', letter.lower() + ':'))
+        self.drives[letter] = os.path.join(self.root, name)
 
     def learn_short_forms(self, result):
         """Wine's 8.3 forms of the machine's paths, read by the driver before
@@ -398,13 +422,14 @@ class Prefix:
         return path
 
     def resolve(self, path, create_dirs=False):
-        """Host path of a C:\\ path: each piece matched to an existing entry
+        """Host path of a drive path: each piece matched to an existing entry
         regardless of case (Wine's own lookup), else taken as written; an 8.3
         form Wine gave is taken to its long form first."""
-        if mf.fold(path[:3]) != 'C:\\':
-            raise RunnerError('only drive C: is laid down: ' + path)
+        drive = self.drives.get(path[:1].upper())
+        if not drive or path[1:3] != ':\\':
+            raise RunnerError('no drive laid down holds ' + path)
         path = self.long_form(path)
-        current = self.drive
+        current = drive
         pieces = mf.split_path(path[3:], self.code_page)
         for index, piece in enumerate(pieces):
             match = None
@@ -457,7 +482,9 @@ WININIT_HELD = TOOLS_DIR + '\\wininit-held.ini'  # the run's, while the delete c
 
 
 def lay_down(machine, prefix, wine):
-    """drive_c, the swapped-in programs and the helpers; returns the swapped paths."""
+    """The drives, the swapped-in programs and the helpers; returns the swapped paths."""
+    for letter in sorted({path[0].upper() for path, _, _ in machine.tree.values()} | set(machine.drive_directories)):
+        prefix.add_drive(letter)
     for folded in sorted(machine.tree):
         path, is_dir, data = machine.tree[folded]
         if is_dir:
@@ -554,6 +581,7 @@ def write_control(machine, prefix, answers, shots, cut_after_steps=None, first_r
     lines += ['answer=' + a for a in answers]
     lines += ['window=%s|%s' % tuple(text.encode('latin-1').hex() for text in w) for w in machine.windows]
     lines += ['driver=' + d for d in sorted({p[2] for p in machine.printers})]
+    lines += ['drive_directory=' + path for _, (path, _) in sorted(machine.drive_directories.items())]
     lines += ['export=' + e for e in exports]
     if shots:
         lines.append('shots=' + TOOLS_DIR + '\\shots')
@@ -782,13 +810,13 @@ def export_machine(machine, prefix, swapped, out, restarted=None):
         host = prefix.resolve(path)
         if is_dir and os.path.isdir(host):
             tree[folded] = (path, True, None)
-            os.makedirs(os.path.join(out, 'drive_c', mf.host_relative(path, machine.code_page)), exist_ok=True)
+            os.makedirs(mf.host_path(out, path, machine.code_page), exist_ok=True)
         elif not is_dir and os.path.isfile(host):
             if folded not in swapped:
                 with open(host, 'rb') as file:
                     data = file.read()
             tree[folded] = (path, False, data)
-            target = os.path.join(out, 'drive_c', mf.host_relative(path, machine.code_page))
+            target = mf.host_path(out, path, machine.code_page)
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with open(target, 'wb') as file:
                 file.write(data)

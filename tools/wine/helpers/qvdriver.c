@@ -22,7 +22,10 @@
  *   wininit.ini in the results as the run left it, before a new session
  *   could process it) and wininit_before (optional: a file moved there before
  *   the uninstaller starts; laid down earlier, Wine's boot step would have
- *   processed it as the session started). */
+ *   processed it as the session started) and
+ *   drive_directory (optional, one a line: a drive's current directory,
+ *   D:\dir, given to the uninstaller as the "=D:" variable a command prompt
+ *   sets when the user changes directory on that drive). */
 #include <windows.h>
 /* tlhelp32.h and winspool.h build on windows.h. */
 #include <stddef.h>
@@ -49,6 +52,8 @@ typedef struct {
   int driverCount;
   char exports[MAX_ITEMS][512];
   int exportCount;
+  char driveDirectories[MAX_ITEMS][MAX_PATH];
+  int driveDirectoryCount;
   int timeoutSeconds;
   char cutAfterSteps[16]; /* decimal, passed on to qvjobs.dll; empty: no cut */
 } Control;
@@ -164,6 +169,8 @@ static void ReadControl(const char *path) {
       CopyField(control.drivers[control.driverCount++], 256, value);
     else if (!strcmp(line, "export") && control.exportCount < MAX_ITEMS)
       CopyField(control.exports[control.exportCount++], 512, value);
+    else if (!strcmp(line, "drive_directory") && control.driveDirectoryCount < MAX_ITEMS)
+      CopyField(control.driveDirectories[control.driveDirectoryCount++], MAX_PATH, value);
     else if (!strcmp(line, "window") && control.windowCount < MAX_ITEMS) {
       char *bar = strchr(value, '|');
       if (bar) *bar++ = 0;
@@ -249,6 +256,17 @@ static void ArmCut(void) {
 }
 
 static int WasCut(void) { return cutEvent && WaitForSingleObject(cutEvent, 0) == WAIT_OBJECT_0; }
+
+/* Each drive's current directory as the uninstaller inherits it: "=D:",
+ * which Wine's RtlGetFullPathName_U reads for "D:" and "D:dir". */
+static void SetDriveDirectories(void) {
+  int i;
+  for (i = 0; i < control.driveDirectoryCount; ++i) {
+    char name[4] = {'=', control.driveDirectories[i][0], ':', 0};
+    if (!SetEnvironmentVariableA(name, control.driveDirectories[i]))
+      Fail("cannot set a drive's current directory");
+  }
+}
 
 /* The files in use: held by qvhold.exe from before the uninstaller starts
  * until it has ended. */
@@ -765,6 +783,7 @@ int main(int argc, char **argv) {
   snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
   if (control.exeByShortPath) printf("qvdriver: starting %s\n", commandLine);
   ArmCut();
+  SetDriveDirectories();
   uninstaller = StartProcess(commandLine, control.cwd, &uninstallerId, &uninstallerThread);
   if (!uninstaller) Fail("cannot start the uninstaller");
   LoadJobStandIn(uninstaller, uninstallerThread);
