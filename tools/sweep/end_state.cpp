@@ -39,6 +39,8 @@ void AddCatalogTexts(const sim::Machine &m, ProductRoles *roles) {
 ProductRoles ReadProductRoles(const sim::Machine &m) {
   ProductRoles roles;
   roles.executable = sim::FoldPath(m, sim::ExecutablePathOf(m));
+  // What the 95/98 boot step makes of the WININIT.INI the run wrote.
+  roles.acted[sim::FoldPath(m, m.windowsDirectory + "\\WININIT.BAK")] = "WININIT.BAK";
   std::string manifest = FileText(m, m.windowsDirectory + "\\QVFList.ini");
   std::string entry = ManifestValue(manifest, "UnInstKey", "UnInstKey");
   if (!entry.empty()) roles.entryKey = sim::Fold(m, kUninstallRoot + entry);

@@ -41,6 +41,9 @@ const std::vector<KnownClass> kKnownClasses = {
      "WININIT.INI, which deletes files only, so the full run's [PATHS] folder that held it stays; a power "
      "failure before the files stage releases the file, and the second run deletes it and removes its folder. "
      "RemoveDirectoryA takes a folder only when it is empty, so nothing of the user's goes"},
+    {"* | power-lost: files removed: WININIT.BAK, a \\[PATHS] folder", "limit",
+     "as above, on a machine whose WININIT.INI only the full run wrote: the second run had nothing to enter, so "
+     "the boot step made no WININIT.BAK of it"},
 };
 }  // namespace
 
