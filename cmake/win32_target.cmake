@@ -44,10 +44,16 @@ set(QV_WIN32_CODE
   # The 95/98 family runs on 486s: no cmov, no MMX or SSE.
   -march=i486 -mtune=i486
   # The smallest code: one program-wide compilation (shared strings, calls
-  # across files inlined or dropped), no frame pointer.
-  -Oz -flto -fomit-frame-pointer
+  # across files inlined or dropped), no frame pointer, small functions called
+  # rather than copied into each caller.
+  -Oz -flto -fomit-frame-pointer -fno-inline-small-functions
   # Windows keeps the stack 4-byte aligned; 16, gcc's default, only costs code.
   -mpreferred-stack-boundary=2
+  # No stack probes: a frame must not pass the guard page below the stack
+  # unprobed, so no function may use more than 3 KiB of stack (an error at
+  # compile or link time). Without probes gcc pushes call arguments instead of
+  # storing them (-maccumulate-outgoing-args, which probing requires).
+  -mno-stack-arg-probe -Wstack-usage=3072
   # Nothing here to unwind, guard or initialise: none of it may pull in a runtime.
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-threadsafe-statics
   # The compiler's version string would otherwise be kept in .rdata.
@@ -79,7 +85,7 @@ target_link_options(QVUninst PRIVATE
   # Read-only data in .text, no bytes of the import libraries that buy nothing.
   -Wl,-T,${QV_LINKER_SCRIPT}
   -Wl,-Map=${QV_MAP})
-# libgcc last, statically: __chkstk_ms for large stack frames, 64-bit division.
+# libgcc last, statically: 64-bit division.
 target_link_libraries(QVUninst PRIVATE kernel32 user32 comctl32 advapi32 winspool gcc)
 set_target_properties(QVUninst PROPERTIES OUTPUT_NAME QVUninst SUFFIX .exe LINK_DEPENDS ${QV_LINKER_SCRIPT})
 
