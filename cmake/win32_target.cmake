@@ -114,13 +114,15 @@ set_tests_properties(pe.check_pe_selftest PROPERTIES LABELS pe)
 
 # The checks must be able to fail: the same checks on a program built the
 # ordinary way (C runtime, console, Pentium 4 code, a static constructor, no
-# resources) must each report what is wrong with it.
+# resources) and linked without relocations, NX or read-only code must each
+# report what is wrong with it.
 add_executable(pe_faulty_probe ${CMAKE_SOURCE_DIR}/tests/pe/faulty_probe.cpp)
 target_compile_options(pe_faulty_probe PRIVATE ${QV_WARNINGS} -O2 -march=pentium4 -msse2 -mfpmath=sse)
-target_link_options(pe_faulty_probe PRIVATE -Wl,-Map=${CMAKE_BINARY_DIR}/pe_faulty_probe.map)
+target_link_options(pe_faulty_probe PRIVATE -Wl,-Map=${CMAKE_BINARY_DIR}/pe_faulty_probe.map
+  -Wl,--disable-dynamicbase -Wl,--disable-nxcompat -Wl,--disable-reloc-section -Wl,-N)
 target_link_libraries(pe_faulty_probe PRIVATE kernel32)
 set(QV_PE_PROBE_CASES
-  "headers|FAIL  Subsystem \\(2: GUI\\): 0x3"
+  "headers|FAIL  Subsystem \\(2: GUI\\): 0x3.*FAIL  DYNAMIC_BASE and NX_COMPAT: 0x0.*FAIL  relocations not stripped.*FAIL  base relocations: 0 bytes.*FAIL  no section both writable and executable: \\.text"
   "imports|FAIL  imports from msvcrt.dll \\(DLL not allowed\\)"
   "instructions|FAIL  [1-9][0-9]* instructions newer than the i486"
   "size|FAIL  [0-9]+ bytes, at most 19456"
