@@ -5,10 +5,12 @@ code, only the system DLLs), that it stays small, and that its resources are
 the ones the program and the shell look for.
 
 Usage: check_pe.py CHECK EXE [options]
-  headers                              PE header fields, no symbols, TLS or delay imports
+  headers                              PE header fields, relocations, no symbols, TLS or delay imports
   imports --expected FILE              imported DLLs and functions
-  instructions --objdump OBJDUMP       no instruction newer than the i486, no MMX/SSE
-  size                                 at most 24 KiB
+  instructions --objdump OBJDUMP [--map MAP]
+                                       no instruction newer than the i486, no MMX/SSE (up to
+                                       the map's __qv_code_end: the read-only data after it)
+  size                                 at most 19 KiB
   resources                            manifest, dialog 102, icon 105
   static-init --map MAP                no static constructors or TLS callbacks linked in
 Exit status 0 when the check passes, 1 when it fails.
@@ -21,14 +23,16 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-MAX_SIZE = 24 * 1024
+MAX_SIZE = 19 * 1024
 ALLOWED_DLLS = {'kernel32.dll', 'user32.dll', 'comctl32.dll', 'advapi32.dll', 'winspool.drv'}
 # Calls only the NT family has: the executable looks them up at run time, so
 # that Windows 95 loads it. Importing one would break that promise.
 LOOKED_UP_AT_RUN_TIME = {'openprocesstoken', 'gettokeninformation', 'allocateandinitializesid', 'equalsid',
                          'freesid', 'checktokenmembership', 'getlongpathnamea'}
 RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 14, 24
-DIR_TLS, DIR_DELAY_IMPORT, DIR_IMPORT, DIR_RESOURCE = 9, 13, 1, 2
+DIR_TLS, DIR_DELAY_IMPORT, DIR_IMPORT, DIR_RESOURCE, DIR_BASERELOC = 9, 13, 1, 2, 5
+RELOCS_STRIPPED, DYNAMIC_BASE, NX_COMPAT = 0x0001, 0x0040, 0x0100
+SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x20000000, 0x80000000
 LANG_JAPANESE = 1041
 ASM_V1 = 'urn:schemas-microsoft-com:asm.v1'
 ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
@@ -74,13 +78,22 @@ class PeImage:
             for i in range(self.header['NumberOfRvaAndSizes'])
         ]
         self.sections = []
+        self.section_flags = {}
         for i in range(sections):
-            name, vsize, rva, raw_size, raw_offset = struct.unpack_from(
-                '<8sIIII', self.data, optional + optional_size + 40 * i)
-            self.sections.append((name.rstrip(b'\0').decode(), rva, max(vsize, raw_size), raw_offset))
+            name, vsize, rva, raw_size, raw_offset, _, _, _, _, flags = struct.unpack_from(
+                '<8sIIIIIIHHI', self.data, optional + optional_size + 40 * i)
+            name = name.rstrip(b'\0').decode()
+            self.sections.append((name, rva, max(vsize, raw_size), raw_offset))
+            self.section_flags[name] = flags
 
     def directory(self, index):
         return self.directories[index] if index < len(self.directories) else (0, 0)
+
+    def section_of(self, rva):
+        for name, start, size, _ in self.sections:
+            if start <= rva < start + size:
+                return name
+        return None
 
     def offset(self, rva):
         for _, start, size, raw in self.sections:
@@ -155,6 +168,12 @@ def check_headers(image, failures):
         ('SectionAlignment', header['SectionAlignment'], 0x1000),
         ('FileAlignment', header['FileAlignment'], 0x200),
         ('executable, not a DLL', image.characteristics & 0x2002, 0x0002),
+        # The NT family may load the image elsewhere (address-space layout
+        # randomisation) and keeps data from being executed; moving it needs
+        # the base relocations, kept in their own section.
+        ('DYNAMIC_BASE and NX_COMPAT', header['DllCharacteristics'] & (DYNAMIC_BASE | NX_COMPAT),
+         DYNAMIC_BASE | NX_COMPAT),
+        ('relocations not stripped', image.characteristics & RELOCS_STRIPPED, 0),
         ('symbol table stripped (pointer)', image.symbol_table, 0),
         ('symbol table stripped (count)', image.symbol_count, 0),
         ('TLS directory (callbacks would need a runtime)', image.directory(DIR_TLS), (0, 0)),
@@ -163,6 +182,14 @@ def check_headers(image, failures):
     for what, actual, wanted in expected:
         show = (lambda v: tuple(hex(x) for x in v)) if isinstance(wanted, tuple) else hex
         failures.check(actual == wanted, f'{what}: {show(actual)} (want {show(wanted)})')
+    relocations, size = image.directory(DIR_BASERELOC)
+    failures.check(size > 0 and image.section_of(relocations) == '.reloc',
+                   f'base relocations: {size} bytes in section {image.section_of(relocations)} (want some, in .reloc)')
+    # A section both writable and executable would undo NX_COMPAT for it.
+    writable_code = sorted(name for name, flags in image.section_flags.items()
+                           if flags & SCN_MEM_EXECUTE and flags & SCN_MEM_WRITE)
+    failures.check(not writable_code, 'no section both writable and executable' +
+                   (': ' + ', '.join(writable_code) if writable_code else ''))
 
 
 def read_expected_imports(path):
@@ -231,9 +258,29 @@ def newer_than_i486(instruction):
     return bool(NEWER_THAN_I486.match(mnemonic) or VECTOR_REGISTER.search(operands))
 
 
-def check_instructions(exe, failures, objdump):
-    listing = subprocess.run([objdump, '-d', '--no-show-raw-insn', exe],
-                             check=True, capture_output=True, text=True).stdout
+CODE_END = re.compile(r'^\s+(0x[0-9a-f]+)\s+__qv_code_end = \.\s*$')
+
+
+def code_end(lines):
+    """The address of __qv_code_end in a linker map, where cmake/QVUninst.ld
+    ends the code and starts the read-only data in .text; None without one."""
+    for line in lines:
+        match = CODE_END.match(line)
+        if match:
+            return int(match.group(1), 16)
+    return None
+
+
+def check_instructions(exe, failures, objdump, map_path):
+    command = [objdump, '-d', '--no-show-raw-insn', exe]
+    end = None
+    if map_path:
+        with open(map_path, encoding='latin-1') as linker_map:
+            end = code_end(linker_map.read().splitlines())
+    if end is not None:
+        print(f'code ends at {end:#x} (__qv_code_end); the data after it is not disassembled')
+        command.append(f'--stop-address={end:#x}')
+    listing = subprocess.run(command, check=True, capture_output=True, text=True).stdout
     offending = []
     count = 0
     for line in listing.splitlines():
@@ -374,7 +421,7 @@ def main():
     elif args.check == 'imports':
         check_imports(PeImage(args.exe), failures, args.expected)
     elif args.check == 'instructions':
-        check_instructions(args.exe, failures, args.objdump)
+        check_instructions(args.exe, failures, args.objdump, args.map)
     elif args.check == 'size':
         check_size(args.exe, failures)
     elif args.check == 'resources':

@@ -84,6 +84,21 @@ class StaticInitTest(unittest.TestCase):
                 self.assertEqual(check_pe.static_init_entries(lines), found)
 
 
+class CodeEndTest(unittest.TestCase):
+    CASES = [
+        # (label, linker map lines, address where the instruction check stops)
+        ('assignment in the script', ['                0x00403818                        __qv_code_end = .'],
+         0x403818),
+        ('no such symbol: the whole of .text', [' .text          0x00401000       0x2c main_flow.cpp.obj'], None),
+        ('another symbol', ['                0x00407000                        __end__ = .'], None),
+    ]
+
+    def test_map(self):
+        for label, lines, end in self.CASES:
+            with self.subTest(label):
+                self.assertEqual(check_pe.code_end(lines), end)
+
+
 class ExpectedImportsTest(unittest.TestCase):
     def read(self, text):
         with tempfile.NamedTemporaryFile('w', suffix='.txt', delete=False) as listing:

@@ -8,7 +8,7 @@ struct Counter {
 };
 static Counter counter;
 
-// More than 24 KiB of initialised data.
+// More initialised data than the size check allows.
 static volatile unsigned char padding[32 * 1024] = {1};
 
 int main(int argc, char **argv) {
