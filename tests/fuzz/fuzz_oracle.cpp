@@ -99,9 +99,28 @@ bool BelowARoot(const sim::Machine &m, const std::string &path) {
   return (drive && Depth(m, path) > 1) || (unc && Depth(m, path) > 2);
 }
 
+// A folder kept for the restart is named as the platform reads it: a run of
+// separators (either slash) is one backslash, and none ends it; a UNC path
+// keeps its two.
+std::string Tidied(const sim::Machine &m, const std::string &path) {
+  std::string tidy = path.compare(0, 2, "\\\\") == 0 ? "\\\\" : "";
+  bool separatorLast = !tidy.empty();
+  for (size_t i = tidy.size(); i < path.size(); ++i) {
+    bool separator = path[i] == '\\' || path[i] == '/';
+    if (separator && separatorLast) continue;
+    tidy += separator ? '\\' : path[i];
+    if (!separator && sim::IsLeadByte(m, static_cast<unsigned char>(path[i])) && i + 1 < path.size())
+      tidy += path[++i];
+    separatorLast = separator;
+  }
+  if (separatorLast && tidy.size() > 1) tidy.pop_back();
+  return tidy;
+}
+
 void AllowDirectory(const sim::Machine &m, Expectations &e, const std::string &arg) {
   if (!BelowARoot(m, arg)) return;
   e.dirArgs.insert(arg);
+  e.keptArgs.insert(Tidied(m, arg));
   std::string folded = sim::FoldPath(m, arg);
   if (!folded.empty()) e.removable.insert(folded);
 }
@@ -160,7 +179,7 @@ std::string CheckScheduled(const Expectations &e, const sim::Machine &after) {
       continue;
     }
     folders = true;
-    if (!e.dirArgs.count(arg)) return "MoveFileExA on what the removal never tried, or out of order: " + arg;
+    if (!e.keptArgs.count(arg)) return "MoveFileExA on what the removal never tried, or out of order: " + arg;
     bool holds = false;
     for (const std::string &file : files) holds = holds || (Within(file, folded) && file != folded);
     if (!holds) return "MoveFileExA on a folder that holds nothing scheduled: " + arg;

@@ -22,6 +22,7 @@ struct Expectations {
   State before;
   std::set<std::string> fileArgs;   // what DeleteFileA may be given
   std::set<std::string> dirArgs;    // what RemoveDirectoryA may be given
+  std::set<std::string> keptArgs;   // what MoveFileExA may name a folder by: those, separators tidied
   std::set<std::string> removable;  // folded paths the run may remove
   std::string entryKey;             // folded Uninstall subkey the run may change, or ""
   std::string entryKeyArg;          // what RegDeleteKeyA may be given
