@@ -3,9 +3,10 @@
 // uninstall on the stand-in and checks what must hold whatever the input:
 // nothing but what the manifest names changed, nothing acted on is a cut
 // copy of a manifest value, the progress bar ends full, a refusal changes
-// nothing, nothing but the executable and the folders holding it is left for
-// the restart, the run ends in bounded time, and it leaves nothing unreleased
-// but the install-path chain.
+// nothing, nothing is left for the restart but the executable, listed files
+// in use and the folders holding them, WININIT.INI gains nothing but their
+// lines, the completion box names only what is there, the run ends in bounded
+// time, and it leaves nothing unreleased but the install-path chain.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -427,10 +427,15 @@ static int IsVisibleButton(HWND box, int id) {
 
 /* A message to the uninstaller's window waits for its thread: bounded, so a
  * thread that stops answering can't keep the driver from its own time limit. */
+/* Asked again until it answers: under the emulator on a busy machine the
+ * uninstaller's thread can look hung for a while (SMTO_ABORTIFHUNG then gave
+ * up at once, and a box's text came back empty). */
 static LRESULT AskWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   DWORD_PTR answer = 0;
-  if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 10000, &answer)) return 0;
-  return (LRESULT)answer;
+  int attempt;
+  for (attempt = 0; attempt < 6; ++attempt)
+    if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, 10000, &answer)) return (LRESULT)answer;
+  return 0;
 }
 
 /* MB_* style as the box shows it: buttons, icon, default button, topmost. */
