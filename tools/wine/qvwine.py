@@ -176,10 +176,13 @@ def wine_version():
     return done.stdout.decode() or 'unknown'
 
 
+UNUSED_SERVICES = ('Eventlog', 'NDIS', 'nsiproxy', 'PlugPlay')
+
+
 def ensure_template(wine):
     """The template prefix, made once per Wine version: wineboot's work plus
     the settings every run wants."""
-    stamp_text = 'wine %s win32\n' % wine_version()
+    stamp_text = 'wine %s win32, without %s\n' % (wine_version(), ' '.join(UNUSED_SERVICES))
     stamp = os.path.join(wine.template, 'qv-template.stamp')
     os.makedirs(os.path.dirname(wine.template), exist_ok=True)
     with open(wine.template + '.lock', 'w') as lock:
@@ -198,6 +201,11 @@ def ensure_template(wine):
             ('Software\\Wine\\X11 Driver', [('Managed', mf.REG_SZ, b'N\0')]),
             ('Software\\Wine\\WineDbg', [('ShowCrashDialog', mf.REG_DWORD, (0).to_bytes(4, 'little'))]),
         ])
+        # Services no run uses, each a process under the emulator at every
+        # session start: the event log and the network drivers.
+        disabled = [('Start', mf.REG_DWORD, (4).to_bytes(4, 'little'))]
+        append_reg(os.path.join(wine.template, 'system.reg'), [
+            ('System\\CurrentControlSet\\Services\\' + name, disabled) for name in UNUSED_SERVICES])
         with open(stamp, 'w') as file:
             file.write(stamp_text)
         log('template ready in %.1f s' % (time.time() - started))
