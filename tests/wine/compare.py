@@ -253,6 +253,37 @@ def spooler_deletes_what_a_printer_uses(item, on_sim, on_wine, sim, wine):
     return monitor_in_use
 
 
+UNINSTALL = 'SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\'
+WINE_ANSI_KEY_PATH_MAX = 260  # the thread's static Unicode buffer, less its terminator
+
+
+def beyond_wines_ansi_key_paths(name, code_page):
+    return len(mf.to_unicode(UNINSTALL + name, code_page)) > WINE_ANSI_KEY_PATH_MAX
+
+
+def entry_wine_cannot_open(item, on_sim, on_wine, sim, wine):
+    """An uninstall entry whose key path Wine's ANSI registry functions can't
+    take: the key, left under Wine, and the completion box naming it as
+    left behind under Wine only (by that line, and by the list's heading and
+    the icon when nothing else stayed)."""
+    if item.startswith('registry:') and on_sim == 'absent' and on_wine == 'present':
+        path = item[len('registry:'):]
+        return mf.fold(path).startswith(mf.fold(UNINSTALL)) and \
+            beyond_wines_ansi_key_paths(path[len(UNINSTALL):].split('\\')[0], sim.code_page)
+    index, _, field = item.partition('.')
+    if not (index.startswith('box') and index[3:].isdigit() and field in ('text', 'style')):
+        return False
+    a, b = sim.boxes[int(index[3:]) - 1], wine.boxes[int(index[3:]) - 1]
+    on_sim_lines = (mf.get(a, 'Text') or '').split('\\n')
+    lines = [line for line in (mf.get(b, 'Text') or '').split('\\n')
+             if line in on_sim_lines or not beyond_wines_ansi_key_paths(line, sim.code_page)]
+    emptied = len(lines) >= 2 and lines[-2] == ''
+    if emptied and len(lines) > len(on_sim_lines):
+        lines = lines[:-2]
+    same_text = '\\n'.join(lines) == mf.get(a, 'Text')
+    return same_text and (field == 'text' or mf.get(a, 'Style') == '0')
+
+
 PATH_ITEMS = ('pending', 'processes', 'restart')
 
 
@@ -377,6 +408,12 @@ WINE_RULES = [
     ('module-path-is-long', executable_named_long_under_wine,
      "Wine 8's GetModuleFileNameA gives a program started by its 8.3 path its long path, where Windows gives "
      'the path in the form the program was started by'),
+    ('wine-ansi-key-paths-end-at-260', entry_wine_cannot_open,
+     "Wine 8's RegOpenKeyExA and RegDeleteKeyA convert the key path into the thread's static Unicode buffer "
+     '(RtlAnsiStringToUnicodeString without allocation) and fail for a path of more than 260 characters, '
+     'where Windows takes any path whose names each fit the registry\'s 255 characters: an uninstall entry '
+     'named with more than 208 characters is neither deleted nor found gone under Wine, and the completion box '
+     'names it'),
 ]
 
 

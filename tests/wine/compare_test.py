@@ -274,12 +274,20 @@ class WineRulesTest(unittest.TestCase):
                 self.assertEqual(applied, rules, label)
 
 
-    def test_the_boot_step_reading_any_name(self):
+    def test_names_wine_reads_otherwise(self):
         def restart(name, outcome, file=b'x'):
             line = 'NUL=C:\\App\\' + name
             return both(replace('result.ini', '|deleted\n', '|deleted\n2=%s|%s\n' % (line, outcome)),
                         file_edit('App/' + mf.to_unicode(name, 1252), file))
+
+        def box_naming(entry):
+            return replace('result.ini', 'Line two\nStyle=36',
+                           'Line two\\n\\nThese could not be removed:\\n%s\nStyle=48' % entry)
+        all_went = replace('result.ini', 'Style=36', 'Style=0')
         rows = [
+            ('an entry whose key path Wine cannot take, named under Wine only', all_went,
+             box_naming('L' * 209), 'wine-ansi-key-paths-end-at-260'),
+            ('an entry whose key path Wine takes', all_went, box_naming('L' * 208), None),
             ('a long name the stand-in ignored, Wine deleted', restart('Read me.txt', 'ignored (long name)'),
              restart('Read me.txt', 'deleted', None), 'wine-boot-step-takes-any-name'),
             ('a byte the OEM code page reads otherwise', restart('CAF\xc9.TXT', 'missing'),
