@@ -261,11 +261,21 @@ def beyond_wines_ansi_key_paths(name, code_page):
     return len(mf.to_unicode(UNINSTALL + name, code_page)) > WINE_ANSI_KEY_PATH_MAX
 
 
+def listed(lines):
+    """The names a completion box's list shows and how many it counts: three
+    names and a line "N more" for the others."""
+    if len(lines) == 4 and lines[3].split(' ')[0].isdigit():
+        return lines[:3], 3 + int(lines[3].split(' ')[0])
+    return lines, len(lines)
+
+
 def entry_wine_cannot_open(item, on_sim, on_wine, sim, wine):
     """An uninstall entry whose key path Wine's ANSI registry functions can't
     take: the key, left under Wine, and the completion box naming it as
-    left behind under Wine only (by that line, and by the list's heading and
-    the icon when nothing else stayed)."""
+    left behind under Wine only (first, as the first stage noted it): the
+    other names shift by one, the count by one, and when nothing else stayed
+    the list's heading and the icon go too. A monitor Wine's spooler deleted
+    in use is left out of the stand-in's list here too."""
     if item.startswith('registry:') and on_sim == 'absent' and on_wine == 'present':
         path = item[len('registry:'):]
         return mf.fold(path).startswith(mf.fold(UNINSTALL)) and \
@@ -274,14 +284,20 @@ def entry_wine_cannot_open(item, on_sim, on_wine, sim, wine):
     if not (index.startswith('box') and index[3:].isdigit() and field in ('text', 'style')):
         return False
     a, b = sim.boxes[int(index[3:]) - 1], wine.boxes[int(index[3:]) - 1]
-    on_sim_lines = (mf.get(a, 'Text') or '').split('\\n')
-    lines = [line for line in (mf.get(b, 'Text') or '').split('\\n')
-             if line in on_sim_lines or not beyond_wines_ansi_key_paths(line, sim.code_page)]
-    emptied = len(lines) >= 2 and lines[-2] == ''
-    if emptied and len(lines) > len(on_sim_lines):
-        lines = lines[:-2]
-    same_text = '\\n'.join(lines) == mf.get(a, 'Text')
-    return same_text and (field == 'text' or mf.get(a, 'Style') == '0')
+    on_wine = (mf.get(b, 'Text') or '').split('\\n')
+    # Wine's spooler may also have deleted a monitor in use, which only the stand-in names.
+    kept_in_use = monitors_deleted_in_use(sim, wine)
+    on_sim = [line for line in (mf.get(a, 'Text') or '').split('\\n') if mf.fold(line) not in kept_in_use]
+    at = next((i for i, line in enumerate(on_wine) if line not in on_sim and
+               beyond_wines_ansi_key_paths(line, sim.code_page)), None)
+    if at is None or at < 2:
+        return False
+    if at == len(on_wine) - 1 and on_wine[at - 2] == '' and on_sim == on_wine[:at - 2]:
+        return field == 'text' or mf.get(a, 'Style') == '0'  # the only item
+    names_on_wine, count_on_wine = listed(on_wine[at:])
+    names_on_sim, count_on_sim = listed(on_sim[at:])
+    return field == 'text' and on_sim[:at] == on_wine[:at] and count_on_wine == count_on_sim + 1 and \
+        names_on_sim[:len(names_on_wine) - 1] == names_on_wine[1:]
 
 
 PATH_ITEMS = ('pending', 'processes', 'restart')

@@ -280,14 +280,18 @@ class WineRulesTest(unittest.TestCase):
             return both(replace('result.ini', '|deleted\n', '|deleted\n2=%s|%s\n' % (line, outcome)),
                         file_edit('App/' + mf.to_unicode(name, 1252), file))
 
-        def box_naming(entry):
-            return replace('result.ini', 'Line two\nStyle=36',
-                           'Line two\\n\\nThese could not be removed:\\n%s\nStyle=48' % entry)
+        def box_naming(*names, style=48):
+            return replace('result.ini', 'Line two\nStyle=36', 'Line two\\n\\nThese could not be removed:\\n%s\nStyle=%d'
+                           % ('\\n'.join(names), style))
         all_went = replace('result.ini', 'Style=36', 'Style=0')
         rows = [
             ('an entry whose key path Wine cannot take, named under Wine only', all_went,
              box_naming('L' * 209), 'wine-ansi-key-paths-end-at-260'),
             ('an entry whose key path Wine takes', all_went, box_naming('L' * 208), None),
+            ('the same, the other names shifted into the count', box_naming('C:\\a', 'C:\\b', 'C:\\c'),
+             box_naming('L' * 209, 'C:\\a', 'C:\\b', '1 more'), 'wine-ansi-key-paths-end-at-260'),
+            ('the same, another name missing', box_naming('C:\\a', 'C:\\b', 'C:\\c'),
+             box_naming('L' * 209, 'C:\\a', 'C:\\c', '1 more'), None),
             ('a long name the stand-in ignored, Wine deleted', restart('Read me.txt', 'ignored (long name)'),
              restart('Read me.txt', 'deleted', None), 'wine-boot-step-takes-any-name'),
             ('a byte the OEM code page reads otherwise', restart('CAF\xc9.TXT', 'missing'),
