@@ -44,6 +44,10 @@ const std::vector<KnownClass> kKnownClasses = {
     {"* | power-lost: files removed: WININIT.BAK, a \\[PATHS] folder", "limit",
      "as above, on a machine whose WININIT.INI only the full run wrote: the second run had nothing to enter, so "
      "the boot step made no WININIT.BAK of it"},
+    {"\\[STMPATHS] | *: files removed: a folder the uninstaller never names", "limit",
+     "as class 4, one level further: the full run's [PATHS] walk-up stopped below this folder, at an ancestor "
+     "the [STMPATHS] stage emptied only later, so the full run never named it; the second run's walk-up finds "
+     "that ancestor empty, removes it and goes on to this folder, which is empty too"},
 };
 }  // namespace
 
