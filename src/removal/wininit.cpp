@@ -58,7 +58,8 @@ int WriteWhole(HANDLE file, const char *text, DWORD size) {
 
 int AddDeletion(HANDLE file, const char *shortPath) {
   DWORD size = GetFileSize(file, NULL);
-  if (size == INVALID_FILE_SIZE) return 0;
+  // Also refuses a size the addition would carry past 4 GiB.
+  if (size >= INVALID_FILE_SIZE - kAdditionSize) return 0;
   char *text = static_cast<char *>(LocalAlloc(LPTR, size + kAdditionSize));
   if (!text) return 0;
   DWORD read;
