@@ -1,7 +1,7 @@
 // The 8.3 aliases a 95/98 machine's FAT volume gives its long names. VFAT
 // makes one for every name that is not an upper-case 8.3 name already, when
 // the name is created, from the name in the OEM code page: the basis name
-// and numeric tail of Microsoft's FAT specification ("FAT: General Overview
+// and numeric tail of Microsoft's published FAT document ("FAT: General Overview
 // of On-Disk Format" 1.03, "The Basis-Name Generation Algorithm" and "The
 // Numeric-Tail Generation Algorithm"). The stand-in keeps texts as ANSI
 // bytes, so the alias is kept, and given back, as the ANSI text of the OEM
@@ -81,7 +81,7 @@ struct Basis {
 
 // Spaces are stripped wherever they are and periods before the first other
 // character; the extension is what follows the last period. Periods before
-// it are skipped, as Windows does (the specification's sample stops the
+// it are skipped, as Windows does (the FAT document's sample stops the
 // primary part at the first one).
 Basis BasisOf(const Machine &m, const std::string &name) {
   bool lossy = false;
