@@ -94,7 +94,7 @@ endforeach()
 set(QV_DIFFERENTIAL_SEEDS 7101 7102 7103 7104 7105 7106)
 foreach(seed ${QV_DIFFERENTIAL_SEEDS})
   add_test(NAME wine.differential.${seed}
-           COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/wine/differential.py --seed ${seed} --count 3 -j 1
+           COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/wine/differential.py --seed ${seed} --count 2 -j 1
                    --sim ${CMAKE_SOURCE_DIR}/build/host/qvuninst-sim
                    --gen ${CMAKE_SOURCE_DIR}/build/host/qvmachine-gen --build ${CMAKE_BINARY_DIR})
   set_tests_properties(wine.differential.${seed} PROPERTIES LABELS wine TIMEOUT 1800 COST 100)
