@@ -213,14 +213,23 @@ def monitors_deleted_in_use(sim, wine):
     return names
 
 
+def boxes_differing(item, sim, wine):
+    """For a box's text or style ('box2.text'): the field and that box on
+    each side; else None."""
+    index, _, field = item.partition('.')
+    if not (index.startswith('box') and index[3:].isdigit() and field in ('text', 'style')):
+        return None
+    return field, sim.boxes[int(index[3:]) - 1], wine.boxes[int(index[3:]) - 1]
+
+
 def box_names_what_wine_deleted(item, sim, wine):
     """A completion box whose list of what stayed names, on the stand-in
     only, a monitor Wine deleted in use: its text differs by that line (and
     by the list's heading when nothing else stayed), its style by the icon."""
-    index, _, field = item.partition('.')
-    if not (index.startswith('box') and index[3:].isdigit() and field in ('text', 'style')):
+    boxes = boxes_differing(item, sim, wine)
+    if not boxes:
         return False
-    a, b = sim.boxes[int(index[3:]) - 1], wine.boxes[int(index[3:]) - 1]
+    field, a, b = boxes
     names = monitors_deleted_in_use(sim, wine)
     lines = [line for line in (mf.get(a, 'Text') or '').split('\\n') if mf.fold(line) not in names]
     emptied = len(lines) >= 2 and lines[-2] == ''
@@ -280,10 +289,10 @@ def entry_wine_cannot_open(item, on_sim, on_wine, sim, wine):
         path = item[len('registry:'):]
         return mf.fold(path).startswith(mf.fold(UNINSTALL)) and \
             beyond_wines_ansi_key_paths(path[len(UNINSTALL):].split('\\')[0], sim.code_page)
-    index, _, field = item.partition('.')
-    if not (index.startswith('box') and index[3:].isdigit() and field in ('text', 'style')):
+    boxes = boxes_differing(item, sim, wine)
+    if not boxes:
         return False
-    a, b = sim.boxes[int(index[3:]) - 1], wine.boxes[int(index[3:]) - 1]
+    field, a, b = boxes
     on_wine = (mf.get(b, 'Text') or '').split('\\n')
     # Wine's spooler may also have deleted a monitor in use, which only the stand-in names.
     kept_in_use = monitors_deleted_in_use(sim, wine)

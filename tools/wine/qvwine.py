@@ -202,7 +202,7 @@ def ensure_template(wine):
             ('Software\\Wine\\WineDbg', [('ShowCrashDialog', mf.REG_DWORD, (0).to_bytes(4, 'little'))]),
         ])
         # Services no run uses, each a process under the emulator at every
-        # session start: the event log and the network drivers.
+        # session start: the event log, the network drivers, plug and play.
         disabled = [('Start', mf.REG_DWORD, (4).to_bytes(4, 'little'))]
         append_reg(os.path.join(wine.template, 'system.reg'), [
             ('System\\CurrentControlSet\\Services\\' + name, disabled) for name in UNUSED_SERVICES])

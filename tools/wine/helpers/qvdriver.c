@@ -426,10 +426,10 @@ static int IsVisibleButton(HWND box, int id) {
 }
 
 /* A message to the uninstaller's window waits for its thread: bounded, so a
- * thread that stops answering can't keep the driver from its own time limit. */
-/* Asked again until it answers: under the emulator on a busy machine the
- * uninstaller's thread can look hung for a while (SMTO_ABORTIFHUNG then gave
- * up at once, and a box's text came back empty). */
+ * thread that stops answering can't keep the driver from its own time limit,
+ * and asked again until it answers, as under the emulator on a busy machine
+ * the thread can look hung for a while (SMTO_ABORTIFHUNG then gave up at
+ * once, and a box's text came back empty). */
 static LRESULT AskWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   DWORD_PTR answer = 0;
   int attempt;
