@@ -81,6 +81,8 @@ TOOLS_DIR = 'C:\\qvtools'
 # The drives laid down besides C: (Z: is Wine's own, the host's root).
 OTHER_DRIVES = 'DEFGHIJKLMNOPQRSTUVWXY'
 JOB_LIST = TOOLS_DIR + '\\jobs.txt'
+# Programs named by their full path start without start.exe's extra process.
+SYSTEM32 = 'C:\\windows\\system32\\'
 OPENED_LOG = TOOLS_DIR + '\\out\\opened.txt'
 # Large files the runs never write: shared by hard link instead of copied.
 LINKED_SUFFIXES = ('.dll', '.exe', '.drv', '.sys', '.ocx', '.cpl', '.acm', '.tlb', '.ax', '.ds', '.vxd',
@@ -176,13 +178,14 @@ def wine_version():
     return done.stdout.decode() or 'unknown'
 
 
-UNUSED_SERVICES = ('Eventlog', 'NDIS', 'nsiproxy', 'PlugPlay')
+UNUSED_SERVICES = ('Eventlog', 'MountMgr', 'NDIS', 'nsiproxy', 'PlugPlay', 'RpcSs')
+ROOT_DEVICES = 'System\\CurrentControlSet\\Enum\\ROOT\\WINE'
 
 
 def ensure_template(wine):
     """The template prefix, made once per Wine version: wineboot's work plus
     the settings every run wants."""
-    stamp_text = 'wine %s win32, without %s\n' % (wine_version(), ' '.join(UNUSED_SERVICES))
+    stamp_text = 'wine %s win32, without %s and %s\n' % (wine_version(), ' '.join(UNUSED_SERVICES), ROOT_DEVICES)
     stamp = os.path.join(wine.template, 'qv-template.stamp')
     os.makedirs(os.path.dirname(wine.template), exist_ok=True)
     with open(wine.template + '.lock', 'w') as lock:
@@ -202,10 +205,17 @@ def ensure_template(wine):
             ('Software\\Wine\\WineDbg', [('ShowCrashDialog', mf.REG_DWORD, (0).to_bytes(4, 'little'))]),
         ])
         # Services no run uses, each a process under the emulator at every
-        # session start: the event log, the network drivers, plug and play.
+        # session start: the event log, the mount manager (drive letters come
+        # from dosdevices), the network drivers, plug and play, and RPC's
+        # endpoint mapper, which only the desktop's COM start-up asks for.
         disabled = [('Start', mf.REG_DWORD, (4).to_bytes(4, 'little'))]
-        append_reg(os.path.join(wine.template, 'system.reg'), [
+        system_reg = os.path.join(wine.template, 'system.reg')
+        append_reg(system_reg, [
             ('System\\CurrentControlSet\\Services\\' + name, disabled) for name in UNUSED_SERVICES])
+        # The service manager starts the drivers of Wine's root devices (the
+        # HID and USB buses) whatever their start type: without the devices,
+        # no device host process starts at all.
+        drop_keys(system_reg, ROOT_DEVICES)
         with open(stamp, 'w') as file:
             file.write(stamp_text)
         log('template ready in %.1f s' % (time.time() - started))
@@ -260,6 +270,17 @@ def _wine_value(name, kind, raw, code_page):
         raw = mf.to_unicode(raw.decode('latin-1'), code_page).encode('utf-16-le')
     prefix = 'hex:' if kind == mf.REG_BINARY else 'hex(%x):' % kind
     return line + prefix + ','.join('%02x' % b for b in raw)
+
+
+def drop_keys(path, key_path):
+    """Takes a key and its subkeys out of one of Wine's registry files
+    (written whole, not yet loaded)."""
+    header = '[' + key_path.replace('\\', '\\\\').lower()
+    with open(path, encoding='ascii') as file:
+        blocks = file.read().split('\n\n')
+    kept = [b for b in blocks if not (b.lower().startswith(header + ']') or b.lower().startswith(header + '\\\\'))]
+    with open(path, 'w', encoding='ascii') as file:
+        file.write('\n\n'.join(kept))
 
 
 def append_reg(path, keys, code_page=1252):
@@ -684,7 +705,7 @@ def delete_at_exit(wine, prefix, command_line):
     if before is None:
         return name, 'missing'
     # The name as one argument: Wine quotes it for the interpreter as the command line did.
-    wine.run(prefix.root, ['cmd', '/c', 'del', name], timeout=120)
+    wine.run(prefix.root, [SYSTEM32 + 'cmd.exe', '/c', 'del', name], timeout=120)
     wine.server_call(prefix.root, '-w')
     return name, 'deleted' if kind_of(prefix, name) is None else kept_file(prefix, name)
 
@@ -771,7 +792,7 @@ def restart(wine, prefix, result, machine):
     pending = [(path, kind_of(prefix, path)) for _, section in mf.sections_named(result, 'PendingDeletes')
                for _, path in section]
     if pending or reads_wininit:
-        done = wine.run(prefix.root, ['wineboot', '-r'], timeout=600)
+        done = wine.run(prefix.root, [SYSTEM32 + 'wineboot.exe', '-r'], timeout=600)
         wine.server_call(prefix.root, '-w')
         if done.returncode != 0:
             raise RunnerError('wineboot -r failed:\n' + done.stdout.decode('latin-1'))
