@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need, from Debian's packages, when missing.
-# Usage: tools/install_deps.sh [demo|wine|all]   (default: all)
+# Usage: tools/install_deps.sh [demo|host|wine|all]   (default: all)
 #   demo  what the demo on the stand-in uses: the host build of qvuninst-sim
-#   wine  that, plus the Windows build and 32-bit Wine (tools/demo.sh --wine)
-#   all   everything tools/test.sh builds and runs: wine, GoogleTest, clang
+#   host  that, plus GoogleTest and clang: the host, host-sanitize and fuzz presets
+#   wine  demo's, plus the Windows build and 32-bit Wine (tools/demo.sh --wine)
+#   all   everything tools/test.sh builds and runs: host's and wine's
 # Safe to run again: it installs and registers only what is missing.
 set -euo pipefail
 scope=${1:-all}
-case "$scope" in demo | wine | all) ;; *)
-  echo "usage: $0 [demo|wine|all]" >&2
+case "$scope" in demo | host | wine | all) ;; *)
+  echo "usage: $0 [demo|host|wine|all]" >&2
   exit 2
   ;;
 esac
@@ -87,20 +88,15 @@ apt_install() {
 }
 
 wanted=("${demo_packages[@]}")
-[ "$scope" = demo ] || wanted+=("${windows_packages[@]}")
-[ "$scope" = all ] && wanted+=("${test_packages[@]}")
+case "$scope" in host | all) wanted+=("${test_packages[@]}") ;; esac
+case "$scope" in wine | all) wanted+=("${windows_packages[@]}" "${wine_packages[@]}") ;; esac
 mapfile -t missing < <(missing_of "${wanted[@]}")
-apt_install "${missing[@]}"
-[ "$scope" = demo ] && exit 0
-
-mapfile -t wine_missing < <(missing_of "${wine_packages[@]}")
-if [ ${#wine_missing[@]} -gt 0 ]; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-    apt_updated=0
-  fi
-  apt_install "${wine_missing[@]}"
+# The i386 architecture before the index update, so that one update reads both.
+if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
 fi
+apt_install "${missing[@]}"
+case "$scope" in demo | host) exit 0 ;; esac
 
 # Wine's ANSI code page follows the Unix locale: machines of code page 932 run
 # under ja_JP.UTF-8 (tools/wine/qvwine.py).
