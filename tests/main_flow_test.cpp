@@ -629,6 +629,19 @@ TEST(MainFlow, CompletionSaysWhatWaitsAndWhatStayed) {
        },
        "Complete|Uninstall is Complete\n\n" + stayed + "\n" + dir + "\\a\n" + dir + "\\b\n" + dir +
            "\\c\n1 more|48"},
+      {"past the names kept, each still counted once", Family::NT,
+       [&](sim::Machine &m) {
+         runFromElsewhere(m);
+         std::string manifest = "[UNINSTALL]\nPATH=" + dir + "\n[FILES]\n";
+         for (int i = 0; i < 20; ++i) {
+           const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
+           manifest += "FILE" + n + "=" + dir + "\\" + n + "\n";
+           sim::AddDirectory(m, dir + "\\" + n);
+         }
+         test::PutWindowsFile(m, "QVFList.ini", manifest);
+       },
+       "Complete|Uninstall is Complete\n\n" + stayed + "\n" + dir + "\\00\n" + dir + "\\01\n" + dir +
+           "\\02\n18 more|48"},
       {"an entry whose key stays but loses its values no longer shows: unsaid", Family::NT,
        [](sim::Machine &m) { sim::FindKey(m, test::kUninstallKey)->undeletable = true; },
        "Complete|Uninstall is Complete|0"},
