@@ -593,7 +593,8 @@ TEST(MainFlow, CompletionSaysWhatWaitsAndWhatStayed) {
   const std::string dir = test::kInstallDir;
   const std::string restart = "Restart the computer to finish the removal before installing Lumora again.";
   const std::string stayed = "These could not be removed:";
-  const std::string kanji = "\x95\x5C\x8E\xA6";  // 表示, whose first trail byte is a backslash
+  const std::string kanji = "\x95\x5C\x8E\xA6";             // 表示, whose first trail byte is a backslash
+  const std::string kA = "\x83\x41", kSmallA = "\x83\x61";  // double-byte; their trail bytes are A and a
   auto runFromElsewhere = [](sim::Machine &m) {
     m.executablePath = "C:\\Tools\\QVUninst.exe";
     sim::AddFile(m, m.executablePath, "MZ");
@@ -629,6 +630,17 @@ TEST(MainFlow, CompletionSaysWhatWaitsAndWhatStayed) {
        },
        "Complete|Uninstall is Complete\n\n" + stayed + "\n" + dir + "\\a\n" + dir + "\\b\n" + dir +
            "\\c\n1 more|48"},
+      {"two folders whose names differ only in a trail byte's letter case: both named", Family::NT,
+       [&](sim::Machine &m) {
+         runFromElsewhere(m);
+         test::PutWindowsFile(m, "QVFList.ini",
+                              "[UNINSTALL]\nPATH=" + dir + "\n[FILES]\nFILE00=" + dir + "\\" + kA +
+                                  "\nFILE01=" + dir + "\\" + kSmallA + "\n");
+         sim::AddDirectory(m, dir + "\\" + kA);
+         sim::AddDirectory(m, dir + "\\" + kSmallA);
+       },
+       "Complete|Uninstall is Complete\n\n" + stayed + "\n" + dir + "\\" + kA + "\n" + dir + "\\" + kSmallA +
+           "\n" + dir + "|48"},
       {"past the names kept, each still counted once", Family::NT,
        [&](sim::Machine &m) {
          runFromElsewhere(m);
