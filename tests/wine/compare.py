@@ -222,6 +222,13 @@ def boxes_differing(item, sim, wine):
     return field, sim.boxes[int(index[3:]) - 1], wine.boxes[int(index[3:]) - 1]
 
 
+def stand_in_lines_without_monitors_wine_deleted(box, sim, wine):
+    """A stand-in box's text lines, less the monitors Wine's spooler deleted
+    in use (which only the stand-in names as left behind)."""
+    names = monitors_deleted_in_use(sim, wine)
+    return [line for line in (mf.get(box, 'Text') or '').split('\\n') if mf.fold(line) not in names]
+
+
 def box_names_what_wine_deleted(item, sim, wine):
     """A completion box whose list of what stayed names, on the stand-in
     only, a monitor Wine deleted in use: its text differs by that line (and
@@ -230,8 +237,7 @@ def box_names_what_wine_deleted(item, sim, wine):
     if not boxes:
         return False
     field, a, b = boxes
-    names = monitors_deleted_in_use(sim, wine)
-    lines = [line for line in (mf.get(a, 'Text') or '').split('\\n') if mf.fold(line) not in names]
+    lines = stand_in_lines_without_monitors_wine_deleted(a, sim, wine)
     emptied = len(lines) >= 2 and lines[-2] == ''
     if emptied:
         lines = lines[:-2]
@@ -294,9 +300,7 @@ def entry_wine_cannot_open(item, on_sim, on_wine, sim, wine):
         return False
     field, a, b = boxes
     on_wine = (mf.get(b, 'Text') or '').split('\\n')
-    # Wine's spooler may also have deleted a monitor in use, which only the stand-in names.
-    kept_in_use = monitors_deleted_in_use(sim, wine)
-    on_sim = [line for line in (mf.get(a, 'Text') or '').split('\\n') if mf.fold(line) not in kept_in_use]
+    on_sim = stand_in_lines_without_monitors_wine_deleted(a, sim, wine)
     at = next((i for i, line in enumerate(on_wine) if line not in on_sim and
                beyond_wines_ansi_key_paths(line, sim.code_page)), None)
     if at is None or at < 2:
